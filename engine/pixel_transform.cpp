@@ -1,0 +1,122 @@
+#include "engine/pixel_transform.h"
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace penumbrix {
+
+std::int32_t cutoffThreshold(const AdjustmentSettings& s)
+{
+    return (std::int32_t(s.vsRange) * 100) * std::int32_t(s.vsCzoom);
+}
+
+std::int32_t pixelTransform(std::int32_t v, const AdjustmentSettings& s)
+{
+    const std::int32_t light = s.vsLIGHT;
+    const std::int32_t contrast = s.vsContrast;
+    if (v < cutoffThreshold(s) && contrast > 0)
+        return 0;
+
+    // C++ division truncates toward zero and the remainder takes the sign of
+    // the dividend, which is what -1 relies on (r = -1, g = 0, b = 0).
+    const std::int32_t r = v % 256;
+    const std::int32_t q = v / 256;
+    const std::int32_t g = q % 256;
+    const std::int32_t b = q / 256;
+
+    auto clamp = [](std::int32_t c) { return std::clamp<std::int32_t>(c, 0, 255); };
+    const std::int32_t red = (std::int32_t(s.vsRed) - 128) + r + (light - 128) + (contrast - 128);
+    const std::int32_t green = (std::int32_t(s.vsGreen) - 128) + g + (light - 128) + (contrast - 128);
+    const std::int32_t blue = (std::int32_t(s.vsBlue) - 128) + b + (light - 128) + (contrast - 128);
+    return clamp(red) + clamp(green) * 256 + clamp(blue) * 65536;
+}
+
+namespace {
+
+// For colour values 0..0xFFFFFF the rule is, per channel, a saturating add of
+// the channel's offset (or a saturating subtract of its magnitude), and a mask
+// to black below the threshold. Offsets past +-255 saturate the same way.
+struct GridRule {
+    std::uint32_t add = 0;   // per-byte amounts to add, top byte 0
+    std::uint32_t sub = 0;   // per-byte amounts to subtract, top byte 0
+    std::int32_t threshold = 0;
+    bool cuts = false;
+
+    explicit GridRule(const AdjustmentSettings& s)
+    {
+        const std::int32_t common = (std::int32_t(s.vsLIGHT) - 128) + (std::int32_t(s.vsContrast) - 128);
+        const std::int32_t offsets[3] = {std::int32_t(s.vsRed) - 128 + common,
+                                         std::int32_t(s.vsGreen) - 128 + common,
+                                         std::int32_t(s.vsBlue) - 128 + common};
+        for (int c = 0; c < 3; ++c) {
+            const std::int32_t o = std::clamp<std::int32_t>(offsets[c], -255, 255);
+            if (o > 0)
+                add |= std::uint32_t(o) << (8 * c);
+            else
+                sub |= std::uint32_t(-o) << (8 * c);
+        }
+        threshold = cutoffThreshold(s);
+        // Colour values are never negative here, so a threshold of 0 cuts nothing.
+        cuts = s.vsContrast > 0 && threshold > 0;
+    }
+
+    std::uint32_t apply(std::uint32_t p) const
+    {
+        const std::uint32_t colour = p & 0xFFFFFFu;
+        if (cuts && std::int32_t(colour) < threshold)
+            return p & 0xFF000000u;
+        std::uint32_t out = p & 0xFF000000u;
+        for (int c = 0; c < 3; ++c) {
+            const int shift = 8 * c;
+            int v = int((p >> shift) & 0xFF) + int((add >> shift) & 0xFF) - int((sub >> shift) & 0xFF);
+            out |= std::uint32_t(std::clamp(v, 0, 255)) << shift;
+        }
+        return out;
+    }
+};
+
+void transformRow(std::uint32_t* row, int width, const GridRule& rule)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i add = _mm_set1_epi32(std::int32_t(rule.add));
+    const __m128i sub = _mm_set1_epi32(std::int32_t(rule.sub));
+    const __m128i colourMask = _mm_set1_epi32(0x00FFFFFF);
+    const __m128i topMask = _mm_set1_epi32(std::int32_t(0xFF000000u));
+    const __m128i threshold = _mm_set1_epi32(rule.threshold);
+    if (rule.cuts) {
+        for (; x + 4 <= width; x += 4) {
+            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            __m128i shifted = _mm_subs_epu8(_mm_adds_epu8(p, add), sub);
+            __m128i below = _mm_cmplt_epi32(_mm_and_si128(p, colourMask), threshold);
+            // Below the threshold: keep only the top byte.
+            __m128i out = _mm_or_si128(_mm_andnot_si128(below, shifted), _mm_and_si128(below, _mm_and_si128(p, topMask)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
+        }
+    } else {
+        for (; x + 4 <= width; x += 4) {
+            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_subs_epu8(_mm_adds_epu8(p, add), sub));
+        }
+    }
+#endif
+    for (; x < width; ++x)
+        row[x] = rule.apply(row[x]);
+}
+
+} // namespace
+
+void transformGrid(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride,
+                   const AdjustmentSettings& settings)
+{
+    if (!pixels || width <= 0 || height <= 0)
+        return;
+    const GridRule rule(settings);
+    for (int y = 0; y < height; ++y)
+        transformRow(pixels + std::ptrdiff_t(y) * stride, width, rule);
+}
+
+} // namespace penumbrix

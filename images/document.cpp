@@ -1,0 +1,147 @@
+#include "images/document.h"
+
+#include <QDir>
+
+#include "platform/files.h"
+#include "platform/picture.h"
+#include "platform/runtime_error.h"
+
+namespace penumbrix {
+
+namespace {
+
+QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Shows the hourglass for its lifetime.
+class BusyScope {
+public:
+    explicit BusyScope(BusyPointer& busy) : busy_(busy) { busy_.setBusy(true); }
+    ~BusyScope() { busy_.setBusy(false); }
+    void end() { busy_.setBusy(false); }
+
+private:
+    BusyPointer& busy_;
+};
+
+// Switches a surface's persistent drawing on for its lifetime.
+class AutoRedrawScope {
+public:
+    explicit AutoRedrawScope(DrawingSurface& surface) : surface_(surface) { surface_.setAutoRedraw(true); }
+    ~AutoRedrawScope() { surface_.setAutoRedraw(false); }
+
+private:
+    DrawingSurface& surface_;
+};
+
+void transformReadable(DrawingSurface& surface, const AdjustmentSettings& settings)
+{
+    surface.drawRows(surface.readableRect(), [&](std::uint32_t* p, int w, int h, std::ptrdiff_t stride) {
+        transformGrid(p, w, h, stride, settings);
+    });
+}
+
+} // namespace
+
+Document::Document(ImageSlots imageSlots, DocumentServices services, ProgramPaths paths,
+                   std::function<AdjustmentSettings()> readSettings)
+    : slots_(imageSlots), services_(services), paths_(std::move(paths)), readSettings_(std::move(readSettings))
+{
+}
+
+void Document::startUp()
+{
+    const QString placeholder = paths_.placeholder();
+    proposedFileName_ = placeholder;
+    Picture source = LoadPicture(placeholder);
+    Picture result = LoadPicture(placeholder);
+    Picture preview = LoadPicture(placeholder);
+    slots_.image1.setPicture(source);
+    currentFileName_ = placeholder;
+    slots_.image2.setPicture(result);
+    slots_.picture2.setPicture(preview);
+}
+
+void Document::copyToPreview()
+{
+    slots_.picture2.setPicture(slots_.image1.picture());
+}
+
+void Document::open()
+{
+    const auto chosen = services_.openDialog.showOpen(qs(text::kImageFilter), proposedFileName_);
+    if (!chosen)
+        return;
+    const QString path = *chosen;
+    proposedFileName_ = path;
+    Picture source = LoadPicture(path);
+    Picture result = LoadPicture(path);
+    slots_.image1.setPicture(source);
+    currentFileName_ = path;
+    slots_.image2.setPicture(result);
+}
+
+void Document::preview()
+{
+    BusyScope busy(services_.busy);
+    const AdjustmentSettings settings = readSettings_();
+    transformReadable(slots_.picture2, settings);
+    busy.end();
+    services_.messages.show(qs(text::kPreviewDone), MessageButtons::Ok);
+}
+
+void Document::apply()
+{
+    if (services_.messages.show(qs(text::kApplyConfirm), MessageButtons::OkCancel) != kMessageOk)
+        return;
+    BusyScope busy(services_.busy);
+    const AdjustmentSettings settings = readSettings_();
+    const QString workFile = paths_.workFile();
+    {
+        AutoRedrawScope persistent(slots_.picture1);
+        if (isPictureOpen()) {
+            DrawingSurface& work = slots_.picture1;
+            work.setPicture(slots_.image1.picture());
+            transformReadable(work, settings);
+            if (!QDir().mkpath(paths_.dataFolder))
+                throw RuntimeError(RuntimeError::PathNotFound, paths_.dataFolder);
+            SavePicture(work.image(), workFile);
+        }
+    }
+    const bool open = isPictureOpen();
+    if (open)
+        slots_.image2.setPicture(LoadPicture(workFile));
+    busy.end();
+    if (open)
+        services_.messages.show(qs(text::kApplyDone), MessageButtons::Ok);
+}
+
+void Document::save()
+{
+    if (!isPictureOpen())
+        return;
+    SavePicture(slots_.image2.picture(), currentFileName_);
+    services_.messages.show(qs(text::kSaveDone), MessageButtons::Ok);
+}
+
+void Document::clear()
+{
+    if (services_.messages.show(qs(text::kClearConfirm), MessageButtons::OkCancel) != kMessageOk)
+        return;
+    const QString placeholder = paths_.placeholder();
+    Picture source = LoadPicture(placeholder);
+    Picture result = LoadPicture(placeholder);
+    slots_.image1.setPicture(source);
+    currentFileName_ = placeholder;
+    slots_.image2.setPicture(result);
+}
+
+bool Document::isPictureOpen() const
+{
+    const QString placeholder = paths_.placeholder();
+    if (currentFileName_.isEmpty() || currentFileName_ == placeholder)
+        return false;
+    // The placeholder must never be written, whatever name it is reached by.
+    return !isSameFile(currentFileName_, placeholder);
+}
+
+} // namespace penumbrix

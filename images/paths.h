@@ -1,0 +1,29 @@
+#pragma once
+// Where the program's two fixed files live.
+//
+// The install folder is share/penumbrix beside the folder holding the
+// executable (<prefix>/bin/penumbrix finds <prefix>/share/penumbrix), and
+// holds the placeholder picture, which is only ever read. The work file of
+// the apply pass lives in the user's own data folder for the program,
+// ~/.local/share/penumbrix by default, made when first needed.
+
+#include <QString>
+
+namespace penumbrix {
+
+inline const char* const kPlaceholderFileName = "NoImage.bmp";
+inline const char* const kWorkFileName = "Image1.BMP";
+
+struct ProgramPaths {
+    QString installFolder;
+    QString dataFolder;
+
+    // Absolute paths, spelled the same way every time.
+    QString placeholder() const;
+    QString workFile() const;
+
+    // The folders of the running program.
+    static ProgramPaths forThisProgram();
+};
+
+} // namespace penumbrix

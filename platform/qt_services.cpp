@@ -1,0 +1,85 @@
+#include "platform/qt_services.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+#include "platform/runtime_error.h"
+
+namespace penumbrix {
+
+int QtMessageService::show(const QString& text, MessageButtons buttons)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), text, QMessageBox::NoButton, owner_);
+    QPushButton* ok = box.addButton(QMessageBox::Ok);
+    QPushButton* cancel = nullptr;
+    if (buttons == MessageButtons::OkCancel) {
+        cancel = box.addButton(QMessageBox::Cancel);
+        box.setEscapeButton(cancel);
+    } else {
+        box.setEscapeButton(ok);
+    }
+    box.setDefaultButton(ok);
+    box.exec();
+    return box.clickedButton() == ok ? kMessageOk : kMessageCancel;
+}
+
+QStringList QtOpenDialog::nameFilters(const QString& filter)
+{
+    QStringList result;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            for (const QString& variant : {pattern, pattern.toLower(), pattern.toUpper()})
+                if (!patterns.contains(variant))
+                    patterns << variant;
+        }
+        result << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+    }
+    return result;
+}
+
+std::optional<QString> QtOpenDialog::showOpen(const QString& filter, const QString& proposedFileName)
+{
+    QFileDialog dialog(owner_);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(nameFilters(filter));
+    if (!proposedFileName.isEmpty()) {
+        const QFileInfo proposed(proposedFileName);
+        if (proposed.isAbsolute())
+            dialog.setDirectory(proposed.absolutePath());
+        dialog.selectFile(proposed.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void QtBusyPointer::setBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (!qApp)
+        return;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void QtBrowser::open(const QString& address)
+{
+    // Hands the address to the desktop, which starts the user's browser
+    // detached from this program and returns at once.
+    if (!QDesktopServices::openUrl(QUrl(address)))
+        throw RuntimeError(RuntimeError::ObjectNotAvailable, address);
+}
+
+} // namespace penumbrix

@@ -1,0 +1,129 @@
+#pragma once
+// Drawing surfaces (picture boxes) and image views.
+//
+// A DrawingSurface shows a picture at its own resolution, sized to the
+// picture plus its border, and keeps an image of its own that starts as the
+// assigned picture and keeps every pixel drawn on it until the next picture
+// is assigned. Pixels are reached one at a time (getPixel/setPixel) or by rows
+// of memory (drawRows), always within the readable area: the whole drawing
+// area while AutoRedraw is on, otherwise the part of it that lies inside the
+// parent's client area.
+//
+// An ImageView is a fixed frame with a one-pixel border that shows its
+// picture stretched to fill it, drawn from a small copy made once per
+// assignment, so repainting costs the same for any picture size.
+
+#include <QRect>
+#include <QWidget>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "platform/picture.h"
+
+namespace penumbrix {
+
+// Emits clicked() on the release of a left click and doubleClicked() on a
+// double click; a double click is delivered as a click first, then the double
+// click, and its second release makes no further click.
+class ClickTracker {
+public:
+    bool press(QMouseEvent* event);
+    bool release(QMouseEvent* event, const QRect& inside); // true: a click
+    bool doublePress(QMouseEvent* event);                   // true: a double click
+
+private:
+    bool pressed_ = false;
+    bool swallowRelease_ = false;
+};
+
+class DrawingSurface : public QWidget {
+    Q_OBJECT
+public:
+    enum class Border { None, Sunken };
+
+    explicit DrawingSurface(QWidget* parent = nullptr, Border border = Border::None);
+
+    // Assigning a picture replaces everything drawn before and resizes the
+    // surface so that its drawing area is exactly the picture's size.
+    void setPicture(const Picture& picture);
+    const Picture& picture() const { return picture_; }
+
+    void setAutoRedraw(bool on) { autoRedraw_ = on; }
+    bool autoRedraw() const { return autoRedraw_; }
+
+    // The persistent image: the picture with every pixel drawn since.
+    const Picture& image() const { return drawn_; }
+
+    // Drawing-area size in pixels: the size of the picture last assigned.
+    int scaleWidth() const { return drawn_.width(); }
+    int scaleHeight() const { return drawn_.height(); }
+    int borderWidth() const;
+
+    // The part of the drawing area that pixel access reaches.
+    QRect readableRect() const;
+
+    // The colour value at (x, y), or -1 outside the readable area.
+    std::int32_t getPixel(int x, int y) const;
+    // Sets a pixel; a point outside the readable area changes nothing.
+    void setPixel(int x, int y, std::int32_t colour);
+
+    // Hands the memory of `area` (clipped to the readable area) to `draw` as
+    // rows of 32-bit pixels (colour value in the low 24 bits), then shows the
+    // result. Does nothing when the clipped area is empty.
+    using RowDrawer = std::function<void(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride)>;
+    void drawRows(const QRect& area, const RowDrawer& draw);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    Border border_;
+    bool autoRedraw_ = false;
+    Picture picture_;
+    Picture drawn_;
+    ClickTracker clicks_;
+};
+
+class ImageView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ImageView(QWidget* parent = nullptr);
+
+    void setPicture(const Picture& picture);
+    const Picture& picture() const { return picture_; }
+
+    // What the view paints inside its border (for tests and screenshots).
+    const QImage& shownImage() const { return shown_; }
+
+signals:
+    void clicked();
+    void doubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void rescale();
+
+    Picture picture_;
+    QImage shown_;
+    ClickTracker clicks_;
+};
+
+// A picture scaled to `size`, ignoring proportions; large pictures are first
+// sampled down cheaply so the cost does not grow with the picture's area.
+QImage stretchedCopy(const QImage& picture, const QSize& size);
+
+} // namespace penumbrix

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the program need, from Debian's
+# packages, when anything is missing.
+set -euo pipefail
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev fonts-ipafont-gothic xdg-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

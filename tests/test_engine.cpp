@@ -1,0 +1,194 @@
+// The adjustment rule, its grid kernel and the settings model.
+
+#include <QtTest>
+
+#include <vector>
+
+#include "engine/pixel_transform.h"
+#include "engine/settings.h"
+
+using namespace penumbrix;
+
+Q_DECLARE_METATYPE(penumbrix::AdjustmentSettings)
+
+namespace {
+
+// Red, green, blue, light, contrast, range, czoom.
+AdjustmentSettings make(int r, int g, int b, int light, int contrast, int range, int czoom)
+{
+    return {std::int16_t(r), std::int16_t(g), std::int16_t(b), std::int16_t(light),
+            std::int16_t(contrast), std::int16_t(range), std::int16_t(czoom)};
+}
+
+const AdjustmentSettings kNeutral = make(128, 128, 128, 128, 128, 128, 0);
+const AdjustmentSettings kAtStart = make(128, 128, 128, 128, 128, 128, 1);
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void transform_data();
+    void transform();
+    void neutralKeepsEveryColour();
+    void gridMatchesRuleOnEveryColour_data();
+    void gridMatchesRuleOnEveryColour();
+    void gridKeepsTopByteAndStaysInsideItsArea();
+    void labelText_data();
+    void labelText();
+    void resetOrderAndValues();
+};
+
+void TestEngine::transform_data()
+{
+    QTest::addColumn<AdjustmentSettings>("settings");
+    QTest::addColumn<int>("colour");
+    QTest::addColumn<int>("expected");
+
+    // Start values: threshold 12,800 cuts everything without blue and green < 50.
+    QTest::newRow("start: pure red cut") << kAtStart << 0x0000FF << 0;
+    QTest::newRow("start: green 49 cut") << kAtStart << 0x0031FF << 0;
+    QTest::newRow("start: green 50 kept") << kAtStart << 0x0032FF << 0x0032FF;
+    QTest::newRow("start: blue 1 kept") << kAtStart << 0x010000 << 0x010000;
+    QTest::newRow("start: -1 cut") << kAtStart << -1 << 0;
+    // Threshold 100: strictly below is cut, equal is kept.
+    const auto t100 = make(128, 128, 128, 128, 128, 1, 1);
+    QTest::newRow("t100: red 99 cut") << t100 << 0x000063 << 0;
+    QTest::newRow("t100: red 100 kept") << t100 << 0x000064 << 0x000064;
+    QTest::newRow("t100: green 1 kept") << t100 << 0x000100 << 0x000100;
+    // The comparison is on the whole value: blue outweighs everything else.
+    const auto t65600 = make(128, 128, 128, 128, 128, 8, 82);
+    QTest::newRow("t65600: yellow cut") << t65600 << 0x00FFFF << 0;
+    QTest::newRow("t65600: dark blue kept") << t65600 << 0x020000 << 0x020000;
+    // Threshold 0 cuts no colour, but still cuts -1 while contrast > 0.
+    QTest::newRow("range 0: black kept") << make(128, 128, 128, 128, 128, 0, 300) << 0 << 0;
+    QTest::newRow("range 0: -1 cut") << make(128, 128, 128, 128, 128, 0, 300) << -1 << 0;
+    QTest::newRow("czoom 0: red kept") << kNeutral << 0x0000FF << 0x0000FF;
+    // Contrast 0 never cuts, and takes 128 off every channel.
+    const auto noContrast = make(128, 128, 128, 128, 0, 256, 300);
+    QTest::newRow("contrast 0: below threshold not cut") << noContrast << 0x0000FF << 0x00007F;
+    QTest::newRow("contrast 0: white") << noContrast << 0xFFFFFF << 0x7F7F7F;
+    QTest::newRow("contrast 0: -1 clamps to black") << make(128, 128, 128, 128, 0, 128, 128) << -1 << 0;
+    // Offsets add up and each channel clamps on its own.
+    QTest::newRow("light+contrast +44") << make(128, 128, 128, 200, 100, 128, 0) << 0x80FF10 << 0xACFF3C;
+    QTest::newRow("per-channel offsets") << make(100, 128, 200, 138, 128, 128, 0) << 0x204060 << 0x724A4E;
+    QTest::newRow("all offsets max saturate") << make(255, 255, 255, 255, 255, 128, 0) << 0x000000 << 0xFFFFFF;
+    QTest::newRow("all offsets min saturate") << make(0, 0, 0, 0, 128, 0, 0) << 0xFFFFFF << 0x000000;
+    QTest::newRow("max threshold, just below") << make(128, 128, 128, 128, 128, 256, 300) << 7'679'999 << 0;
+    QTest::newRow("max threshold, equal") << make(128, 128, 128, 128, 128, 256, 300) << 7'680'000 << 7'680'000;
+}
+
+void TestEngine::transform()
+{
+    QFETCH(AdjustmentSettings, settings);
+    QFETCH(int, colour);
+    QFETCH(int, expected);
+    QCOMPARE(pixelTransform(colour, settings), expected);
+}
+
+void TestEngine::neutralKeepsEveryColour()
+{
+    for (std::int32_t v = 0; v <= 0xFFFFFF; ++v)
+        if (pixelTransform(v, kNeutral) != v)
+            QFAIL(qPrintable(QStringLiteral("colour %1 changed").arg(v, 6, 16, QLatin1Char('0'))));
+}
+
+void TestEngine::gridMatchesRuleOnEveryColour_data()
+{
+    QTest::addColumn<AdjustmentSettings>("settings");
+    QTest::newRow("neutral") << kNeutral;
+    QTest::newRow("start") << kAtStart;
+    QTest::newRow("every minimum") << make(0, 0, 0, 0, 0, 0, 0);
+    QTest::newRow("every maximum") << make(255, 255, 255, 255, 255, 256, 300);
+    QTest::newRow("contrast 0, max threshold") << make(128, 128, 128, 128, 0, 256, 300);
+    QTest::newRow("contrast 1, max threshold") << make(0, 255, 0, 128, 1, 256, 300);
+    QTest::newRow("mixed signs per channel") << make(0, 128, 255, 140, 120, 8, 82);
+    QTest::newRow("offsets just past 255") << make(255, 0, 128, 255, 254, 1, 1);
+}
+
+void TestEngine::gridMatchesRuleOnEveryColour()
+{
+    QFETCH(AdjustmentSettings, settings);
+    std::vector<std::uint32_t> grid(0x1000000);
+    for (std::uint32_t v = 0; v < grid.size(); ++v)
+        grid[v] = 0xFF000000u | v;
+    // 4096 x 4096, one row of memory per 4096 colours.
+    transformGrid(grid.data(), 4096, 4096, 4096, settings);
+    for (std::uint32_t v = 0; v < grid.size(); ++v) {
+        const std::uint32_t expected = 0xFF000000u | std::uint32_t(pixelTransform(std::int32_t(v), settings));
+        if (grid[v] != expected)
+            QFAIL(qPrintable(QStringLiteral("colour %1: %2, expected %3")
+                                 .arg(v, 6, 16, QLatin1Char('0'))
+                                 .arg(grid[v], 8, 16, QLatin1Char('0'))
+                                 .arg(expected, 8, 16, QLatin1Char('0'))));
+    }
+}
+
+void TestEngine::gridKeepsTopByteAndStaysInsideItsArea()
+{
+    // A 7 x 3 area (odd width, past the vector width) inside a 13-wide grid.
+    const int stride = 13, rows = 5;
+    std::vector<std::uint32_t> grid(stride * rows);
+    for (std::size_t i = 0; i < grid.size(); ++i)
+        grid[i] = (std::uint32_t(i * 37) << 24) | std::uint32_t(i * 0x010203u & 0xFFFFFF);
+    const std::vector<std::uint32_t> before = grid;
+    const auto settings = make(10, 200, 128, 150, 90, 3, 7);
+    transformGrid(grid.data() + stride + 2, 7, 3, stride, settings);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < stride; ++x) {
+            const std::uint32_t old = before[y * stride + x];
+            const bool inside = y >= 1 && y <= 3 && x >= 2 && x <= 8;
+            const std::uint32_t expected =
+                inside ? (old & 0xFF000000u) | std::uint32_t(pixelTransform(std::int32_t(old & 0xFFFFFF), settings))
+                       : old;
+            QCOMPARE(grid[y * stride + x], expected);
+        }
+    }
+}
+
+void TestEngine::labelText_data()
+{
+    QTest::addColumn<int>("setting");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("red at 0") << int(Setting::Red) << 0 << "-128";
+    QTest::newRow("red at 255") << int(Setting::Red) << 255 << "127";
+    QTest::newRow("red at 128") << int(Setting::Red) << 128 << "0";
+    QTest::newRow("range at 256") << int(Setting::Range) << 256 << "128";
+    QTest::newRow("czoom at 300") << int(Setting::Czoom) << 300 << "300";
+    QTest::newRow("czoom at 0") << int(Setting::Czoom) << 0 << "0";
+    QTest::newRow("czoom at 2") << int(Setting::Czoom) << 2 << "2";
+}
+
+void TestEngine::labelText()
+{
+    QFETCH(int, setting);
+    QFETCH(int, value);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(penumbrix::labelText(Setting(setting), std::int16_t(value))), text);
+}
+
+void TestEngine::resetOrderAndValues()
+{
+    // Contrast, light, range, red, green, blue, then czoom to 0 (not its start 1).
+    const Setting order[] = {Setting::Contrast, Setting::Light, Setting::Range, Setting::Red,
+                             Setting::Green, Setting::Blue, Setting::Czoom};
+    SettingValues values = SettingValues::startValues();
+    QCOMPARE(cutoffThreshold(values.adjustment()), 12'800);
+    for (int i = 0; i < kSettingCount; ++i) {
+        QCOMPARE(kResetSteps[i].setting, order[i]);
+        QCOMPARE(QString::fromLatin1(kResetSteps[i].labelCaption), QStringLiteral("0"));
+        values[kResetSteps[i].setting] = kResetSteps[i].value;
+    }
+    QCOMPARE(values[Setting::Czoom], std::int16_t(0));
+    QCOMPARE(cutoffThreshold(values.adjustment()), 0);
+    // After a reset every label shows "0" again: each agrees with its bar.
+    for (const auto& info : kSettings)
+        QCOMPARE(QString::fromStdString(penumbrix::labelText(info.setting, values[info.setting])), QStringLiteral("0"));
+    // At creation the labels agree with their bars too.
+    QCOMPARE(QString::fromStdString(startLabelText(Setting::Czoom)), QStringLiteral("1"));
+    QCOMPARE(QString::fromStdString(startLabelText(Setting::Range)), QStringLiteral("0"));
+}
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "test_engine.moc"
