@@ -16,11 +16,17 @@ QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 class BusyScope {
 public:
     explicit BusyScope(BusyPointer& busy) : busy_(busy) { busy_.setBusy(true); }
-    ~BusyScope() { busy_.setBusy(false); }
-    void end() { busy_.setBusy(false); }
+    ~BusyScope() { end(); }
+    void end()
+    {
+        if (on_)
+            busy_.setBusy(false);
+        on_ = false;
+    }
 
 private:
     BusyPointer& busy_;
+    bool on_ = true;
 };
 
 // Switches a surface's persistent drawing on for its lifetime.
@@ -44,7 +50,7 @@ void transformReadable(DrawingSurface& surface, const AdjustmentSettings& settin
 
 Document::Document(ImageSlots imageSlots, DocumentServices services, ProgramPaths paths,
                    std::function<AdjustmentSettings()> readSettings)
-    : slots_(imageSlots), services_(services), paths_(std::move(paths)), readSettings_(std::move(readSettings))
+    : slots_(imageSlots), services_(services), paths_(std::move(paths)), readSettings_(std::move(readSettings)), load_(LoadPicture)
 {
 }
 
@@ -52,9 +58,9 @@ void Document::startUp()
 {
     const QString placeholder = paths_.placeholder();
     proposedFileName_ = placeholder;
-    Picture source = LoadPicture(placeholder);
-    Picture result = LoadPicture(placeholder);
-    Picture preview = LoadPicture(placeholder);
+    Picture source = load_(placeholder);
+    Picture result = load_(placeholder);
+    Picture preview = load_(placeholder);
     slots_.image1.setPicture(source);
     currentFileName_ = placeholder;
     slots_.image2.setPicture(result);
@@ -73,8 +79,8 @@ void Document::open()
         return;
     const QString path = *chosen;
     proposedFileName_ = path;
-    Picture source = LoadPicture(path);
-    Picture result = LoadPicture(path);
+    Picture source = load_(path);
+    Picture result = load_(path);
     slots_.image1.setPicture(source);
     currentFileName_ = path;
     slots_.image2.setPicture(result);
@@ -109,7 +115,7 @@ void Document::apply()
     }
     const bool open = isPictureOpen();
     if (open)
-        slots_.image2.setPicture(LoadPicture(workFile));
+        slots_.image2.setPicture(load_(workFile));
     busy.end();
     if (open)
         services_.messages.show(qs(text::kApplyDone), MessageButtons::Ok);
@@ -128,8 +134,8 @@ void Document::clear()
     if (services_.messages.show(qs(text::kClearConfirm), MessageButtons::OkCancel) != kMessageOk)
         return;
     const QString placeholder = paths_.placeholder();
-    Picture source = LoadPicture(placeholder);
-    Picture result = LoadPicture(placeholder);
+    Picture source = load_(placeholder);
+    Picture result = load_(placeholder);
     slots_.image1.setPicture(source);
     currentFileName_ = placeholder;
     slots_.image2.setPicture(result);

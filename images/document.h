@@ -72,6 +72,10 @@ public:
     const QString& proposedFileName() const { return proposedFileName_; }
     const ProgramPaths& paths() const { return paths_; }
 
+    // Where pictures come from; LoadPicture unless replaced.
+    using PictureLoader = std::function<Picture(const QString& path)>;
+    void setPictureLoader(PictureLoader loader) { load_ = std::move(loader); }
+
 private:
     ImageSlots slots_;
     DocumentServices services_;
@@ -79,6 +83,7 @@ private:
     std::function<AdjustmentSettings()> readSettings_;
     QString currentFileName_;
     QString proposedFileName_;
+    PictureLoader load_;
 };
 
 } // namespace penumbrix

@@ -1,0 +1,699 @@
+// The document's operations on real files, with scripted dialogs.
+
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+
+#include "engine/settings.h"
+#include "fakes.h"
+#include "images/document.h"
+#include "images/event_boundary.h"
+#include "platform/picture.h"
+#include "platform/runtime_error.h"
+#include "platform/surfaces.h"
+#include "support.h"
+
+using namespace penumbrix;
+using namespace penumbrix::testing;
+
+namespace {
+
+bool samePixels(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return false;
+    const QImage ca = toPicture(a), cb = toPicture(b);
+    for (int y = 0; y < ca.height(); ++y) {
+        const auto* ra = reinterpret_cast<const quint32*>(ca.constScanLine(y));
+        const auto* rb = reinterpret_cast<const quint32*>(cb.constScanLine(y));
+        for (int x = 0; x < ca.width(); ++x)
+            if ((ra[x] & 0xFFFFFF) != (rb[x] & 0xFFFFFF))
+                return false;
+    }
+    return true;
+}
+
+// Every pixel of `source` run through the rule.
+QImage transformed(const QImage& source, const AdjustmentSettings& s)
+{
+    QImage out = toPicture(source).copy();
+    for (int y = 0; y < out.height(); ++y) {
+        auto* row = reinterpret_cast<quint32*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            row[x] = 0xFF000000u | quint32(pixelTransform(std::int32_t(row[x] & 0xFFFFFF), s));
+    }
+    return out;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+} // namespace
+
+// The main window's slots, laid out as in the window: the preview surface
+// grows past the client area's right and bottom edges.
+struct Fixture {
+    ProgramFolders folders;
+    QWidget client;
+    ImageView image1{&client};
+    ImageView image2{&client};
+    DrawingSurface picture2{&client, DrawingSurface::Border::Sunken};
+    DrawingSurface picture1{&client};
+    fakes::Messages messages;
+    fakes::OpenDialogScript dialog;
+    fakes::Pointer pointer;
+    SettingValues settings = SettingValues::startValues();
+    Document doc{ImageSlots{image1, image2, picture2, picture1}, DocumentServices{messages, dialog, pointer},
+                 folders.paths, [this] { return settings.adjustment(); }};
+
+    Fixture()
+    {
+        client.resize(562, 472);
+        image1.setGeometry(8, 48, 217, 217);
+        image2.setGeometry(336, 48, 217, 217);
+        picture2.move(368, 304);
+        picture1.move(592, 352);
+    }
+
+    QString userPicture(const QString& name, int w = 40, int h = 30, quint32 seed = 7)
+    {
+        const QString path = folders.file(name);
+        SavePicture(patternPicture(w, h, seed), path);
+        return path;
+    }
+    void openFile(const QString& path)
+    {
+        dialog.choices.push_back(path);
+        doc.open();
+    }
+    void setNeutral()
+    {
+        for (const auto& step : kResetSteps)
+            settings[step.setting] = step.value;
+    }
+    Picture placeholder() const { return LoadPicture(folders.paths.placeholder()); }
+};
+
+class TestDocument : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpFillsThreeSlots();
+    void startUpWithoutPlaceholderChangesNothing();
+    void cancelledOpenChangesNothing_data();
+    void cancelledOpenChangesNothing();
+    void openLoadsBothViews();
+    void failedOpenChangesNothing_data();
+    void failedOpenChangesNothing();
+    void placeholderUnderAnyNameIsNoPictureOpen_data();
+    void placeholderUnderAnyNameIsNoPictureOpen();
+    void copyPutsSourceOnPreview();
+    void previewTransformsShownPartInPlace();
+    void previewWorksOnPlaceholderAndTouchesNothingElse();
+    void applyAsksFirst();
+    void applyWithoutPictureWritesNothing();
+    void applyMatchesRulePixelByPixel();
+    void applyStartsFromSourceEachTime();
+    void failedApplyKeepsResultView_data();
+    void failedApplyKeepsResultView();
+    void saveWritesResultView_data();
+    void saveWritesResultView();
+    void saveWithoutPictureWritesNothing();
+    void failedSaveKeepsUserFile_data();
+    void failedSaveKeepsUserFile();
+    void clearPutsPlaceholderBack();
+    void clearWithoutPlaceholderChangesNothing();
+    void boundaryReportsAndGoesOn_data();
+    void boundaryReportsAndGoesOn();
+};
+
+void TestDocument::startUpFillsThreeSlots()
+{
+    Fixture f;
+    f.doc.startUp();
+    const Picture expected = f.placeholder();
+    QVERIFY(samePixels(f.image1.picture(), expected));
+    QVERIFY(samePixels(f.image2.picture(), expected));
+    QVERIFY(samePixels(f.picture2.picture(), expected));
+    QVERIFY(f.picture1.picture().isNull());
+    // Three loads, three pictures: none shares another's pixels.
+    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+    QVERIFY(f.image1.picture().constBits() != f.picture2.picture().constBits());
+    QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+    QVERIFY(!f.doc.isPictureOpen());
+    QVERIFY(f.messages.shown.empty());
+    // The first open proposes the placeholder.
+    f.doc.open();
+    QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
+    QCOMPARE(f.dialog.filters, QStringList{QStringLiteral("画像(*.BMP)|*.BMP")});
+}
+
+void TestDocument::startUpWithoutPlaceholderChangesNothing()
+{
+    Fixture f;
+    QFile::remove(f.folders.paths.placeholder());
+    try {
+        f.doc.startUp();
+        QFAIL("start-up without the placeholder must fail");
+    } catch (const RuntimeError& e) {
+        QCOMPARE(e.number(), 53);
+        QCOMPARE(e.path(), f.folders.paths.placeholder());
+    }
+    QVERIFY(f.image1.picture().isNull());
+    QVERIFY(f.image2.picture().isNull());
+    QVERIFY(f.doc.currentFileName().isEmpty());
+}
+
+void TestDocument::cancelledOpenChangesNothing_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::newRow("after start-up") << "start";
+    QTest::newRow("with a picture open") << "open";
+    QTest::newRow("after clearing") << "cleared";
+}
+
+void TestDocument::cancelledOpenChangesNothing()
+{
+    QFETCH(QString, state);
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"));
+    if (state != QLatin1String("start"))
+        f.openFile(path);
+    if (state == QLatin1String("cleared"))
+        f.doc.clear();
+    const qint64 key1 = f.image1.picture().cacheKey(), key2 = f.image2.picture().cacheKey();
+    const QString name = f.doc.currentFileName();
+    const QString proposed = f.doc.proposedFileName();
+
+    f.doc.open(); // the script is empty: cancelled
+    QCOMPARE(f.image1.picture().cacheKey(), key1);
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QCOMPARE(f.doc.currentFileName(), name);
+    QCOMPARE(f.doc.proposedFileName(), proposed);
+    // After clearing, the dialog proposed the file opened last.
+    if (state == QLatin1String("cleared"))
+        QCOMPARE(f.dialog.proposed.last(), path);
+}
+
+void TestDocument::openLoadsBothViews()
+{
+    Fixture f;
+    f.doc.startUp();
+    const qint64 previewKey = f.picture2.image().cacheKey();
+    const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
+    f.openFile(path);
+    const Picture expected = LoadPicture(path);
+    QVERIFY(samePixels(f.image1.picture(), expected));
+    QVERIFY(samePixels(f.image2.picture(), expected));
+    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+    QCOMPARE(f.doc.currentFileName(), path);
+    QVERIFY(f.doc.isPictureOpen());
+    QCOMPARE(f.picture2.image().cacheKey(), previewKey); // the preview surface is left alone
+    QVERIFY(f.messages.shown.empty());
+    QVERIFY(filesIn(f.folders.paths.dataFolder).isEmpty());
+}
+
+void TestDocument::failedOpenChangesNothing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("error");
+    QTest::newRow("no such file") << "missing" << 53;
+    QTest::newRow("a text file named .bmp") << "text" << 481;
+    QTest::newRow("removed between the two loads") << "vanishes" << 53;
+}
+
+void TestDocument::failedOpenChangesNothing()
+{
+    QFETCH(QString, how);
+    QFETCH(int, error);
+    Fixture f;
+    f.doc.startUp();
+    const QString first = f.userPicture(QStringLiteral("first.bmp"));
+    f.openFile(first);
+    const qint64 key1 = f.image1.picture().cacheKey(), key2 = f.image2.picture().cacheKey();
+
+    const QString path = f.folders.file(QStringLiteral("second.bmp"));
+    if (how == QLatin1String("text"))
+        writeBytes(path, "this is no picture\n");
+    if (how == QLatin1String("vanishes")) {
+        f.userPicture(QStringLiteral("second.bmp"));
+        int loads = 0;
+        f.doc.setPictureLoader([&loads, path](const QString& p) {
+            Picture picture = LoadPicture(p);
+            if (++loads == 1)
+                QFile::remove(path);
+            return picture;
+        });
+    }
+    try {
+        f.openFile(path);
+        QFAIL("the open must fail");
+    } catch (const RuntimeError& e) {
+        QCOMPARE(e.number(), error);
+    }
+    QCOMPARE(f.image1.picture().cacheKey(), key1);
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QCOMPARE(f.doc.currentFileName(), first);
+}
+
+void TestDocument::placeholderUnderAnyNameIsNoPictureOpen_data()
+{
+    QTest::addColumn<QString>("spelling");
+    QTest::addColumn<bool>("pictureOpen");
+    QTest::newRow("the placeholder path itself") << "exact" << false;
+    QTest::newRow("with ./ and ../ in it") << "dotted" << false;
+    QTest::newRow("through a symbolic link") << "symlink" << false;
+    QTest::newRow("through a hard link") << "hardlink" << false;
+    QTest::newRow("another file, differing only in case") << "case" << true;
+}
+
+void TestDocument::placeholderUnderAnyNameIsNoPictureOpen()
+{
+    QFETCH(QString, spelling);
+    QFETCH(bool, pictureOpen);
+    Fixture f;
+    f.doc.startUp();
+    const QString placeholder = f.folders.paths.placeholder();
+    const QByteArray original = fileBytes(placeholder);
+    QString path = placeholder;
+    if (spelling == QLatin1String("dotted"))
+        path = f.folders.paths.installFolder + QStringLiteral("/./../penumbrix/NoImage.bmp");
+    if (spelling == QLatin1String("symlink")) {
+        path = f.folders.file(QStringLiteral("link.bmp"));
+        QVERIFY(QFile::link(placeholder, path));
+    }
+    if (spelling == QLatin1String("hardlink")) {
+        path = f.folders.file(QStringLiteral("hard.bmp"));
+        QCOMPARE(::link(QFile::encodeName(placeholder).constData(), QFile::encodeName(path).constData()), 0);
+    }
+    if (spelling == QLatin1String("case")) {
+        path = f.folders.paths.installFolder + QStringLiteral("/NOIMAGE.BMP");
+        QVERIFY(QFile::copy(placeholder, path));
+    }
+    f.openFile(path);
+    QCOMPARE(f.doc.currentFileName(), path);
+    QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
+
+    // Save and apply act only with a picture open; the placeholder is never written.
+    f.setNeutral();
+    f.settings[Setting::Light] = 200;
+    f.doc.apply();
+    f.doc.save();
+    QCOMPARE(fileBytes(placeholder), original);
+    QCOMPARE(QFile::exists(f.folders.paths.workFile()), pictureOpen);
+    QCOMPARE(f.messages.texts().contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
+    QCOMPARE(f.messages.texts().contains(QStringLiteral("編集作業が完了しました")), pictureOpen);
+}
+
+void TestDocument::copyPutsSourceOnPreview()
+{
+    Fixture f;
+    f.doc.startUp();
+    f.openFile(f.userPicture(QStringLiteral("a.bmp"), 50, 40));
+    f.doc.copyToPreview();
+    QVERIFY(samePixels(f.picture2.image(), f.image1.picture()));
+    QCOMPARE(f.picture2.scaleWidth(), 50);
+    QCOMPARE(f.picture2.scaleHeight(), 40);
+    // A preview draws on the surface, never on the source picture...
+    const Picture source = LoadPicture(f.doc.currentFileName());
+    f.settings[Setting::Light] = 255;
+    f.doc.preview();
+    QVERIFY(!samePixels(f.picture2.image(), source));
+    QVERIFY(samePixels(f.image1.picture(), source));
+    // ...and a click puts the untransformed source back.
+    f.doc.copyToPreview();
+    QVERIFY(samePixels(f.picture2.image(), source));
+}
+
+void TestDocument::previewTransformsShownPartInPlace()
+{
+    Fixture f;
+    f.doc.startUp();
+    // 400 x 300 at (368, 304) with a 2-pixel border: only the top-left
+    // 192 x 166 pixels lie inside the 562 x 472 client area.
+    const QString path = f.userPicture(QStringLiteral("big.bmp"), 400, 300);
+    f.openFile(path);
+    f.doc.copyToPreview();
+    f.setNeutral();
+    f.settings[Setting::Light] = 138;
+    f.doc.preview();
+    f.doc.preview();
+    const QImage source = toPicture(LoadPicture(path));
+    AdjustmentSettings plus20 = f.settings.adjustment();
+    plus20.vsLIGHT = 148;
+    const QImage expected = transformed(source, plus20);
+    const QImage shown = f.picture2.image();
+    for (int y : {0, 100, 165, 166, 299}) {
+        for (int x : {0, 191, 192, 399}) {
+            const bool inside = x < 192 && y < 166;
+            const QImage& want = inside ? expected : source;
+            QCOMPARE(shown.pixel(x, y) & 0xFFFFFF, want.pixel(x, y) & 0xFFFFFF);
+        }
+    }
+    QCOMPARE(f.picture2.getPixel(192, 0), -1);
+    QCOMPARE(f.picture2.getPixel(0, 166), -1);
+    // The hourglass shows while it works and is gone before the message.
+    QCOMPARE(f.pointer.changes, (std::vector<bool>{true, false, true, false}));
+    QCOMPARE(f.messages.texts(), (QStringList{QStringLiteral("PREVIEWイメージ描画完了"),
+                                              QStringLiteral("PREVIEWイメージ描画完了")}));
+    QCOMPARE(f.messages.shown[0].buttons, MessageButtons::Ok);
+}
+
+void TestDocument::previewWorksOnPlaceholderAndTouchesNothingElse()
+{
+    Fixture f;
+    f.client.resize(800, 800); // the whole placeholder is shown
+    f.doc.startUp();
+    const qint64 key1 = f.image1.picture().cacheKey(), key2 = f.image2.picture().cacheKey();
+    bool busyDuringMessage = true;
+    f.messages.onShow = [&] { busyDuringMessage = f.pointer.busy; };
+    f.setNeutral();
+    f.doc.preview();
+    QVERIFY(!busyDuringMessage);
+    QVERIFY(samePixels(f.picture2.image(), f.placeholder())); // neutral: unchanged
+    f.settings[Setting::Contrast] = 0;
+    f.doc.preview();
+    QVERIFY(samePixels(f.picture2.image(), transformed(f.placeholder(), f.settings.adjustment())));
+    QCOMPARE(f.image1.picture().cacheKey(), key1);
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+    QVERIFY(f.picture1.picture().isNull());
+    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
+}
+
+void TestDocument::applyAsksFirst()
+{
+    Fixture f;
+    f.doc.startUp();
+    f.openFile(f.userPicture(QStringLiteral("a.bmp")));
+    const qint64 key2 = f.image2.picture().cacheKey();
+    f.messages.answers = {kMessageCancel};
+    f.doc.apply();
+    QCOMPARE(f.messages.shown.size(), std::size_t(1));
+    QCOMPARE(f.messages.shown[0].text,
+             QStringLiteral("全画像の反映には画像数・サイズ・PCの処理速度によって数分かかる場合があります。"));
+    QCOMPARE(f.messages.shown[0].buttons, MessageButtons::OkCancel);
+    QVERIFY(f.pointer.changes.empty());
+    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+}
+
+void TestDocument::applyWithoutPictureWritesNothing()
+{
+    Fixture f;
+    f.doc.startUp();
+    const qint64 key2 = f.image2.picture().cacheKey();
+    f.doc.apply();
+    QCOMPARE(f.messages.shown.size(), std::size_t(1)); // the question only
+    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QVERIFY(f.picture1.picture().isNull());
+    QVERIFY(!f.pointer.busy);
+}
+
+void TestDocument::applyMatchesRulePixelByPixel()
+{
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("large.bmp"), 1001, 703, 3);
+    const QByteArray before = fileBytes(path);
+    f.openFile(path);
+    f.settings[Setting::Red] = 40;
+    f.settings[Setting::Green] = 200;
+    f.settings[Setting::Blue] = 128;
+    f.settings[Setting::Light] = 150;
+    f.settings[Setting::Contrast] = 100;
+    f.settings[Setting::Range] = 256;
+    f.settings[Setting::Czoom] = 37;
+    bool busyDuringMessage = true;
+    f.messages.onShow = [&] { busyDuringMessage = f.pointer.busy; };
+    f.doc.apply();
+    const QImage expected = transformed(LoadPicture(path), f.settings.adjustment());
+    QVERIFY(samePixels(f.image2.picture(), expected));
+    QVERIFY(samePixels(LoadPicture(f.folders.paths.workFile()), expected));
+    QCOMPARE(fileBytes(path), before); // apply never writes the user's file
+    QCOMPARE(f.messages.texts().last(), QStringLiteral("編集作業が完了しました"));
+    QVERIFY(!busyDuringMessage);
+    QVERIFY(!f.picture1.autoRedraw());
+    // Save writes exactly those pixels over the opened file.
+    f.doc.save();
+    QVERIFY(samePixels(LoadPicture(path), expected));
+    QCOMPARE(f.messages.texts().last(), QStringLiteral("画像の保存が完了しました"));
+}
+
+void TestDocument::applyStartsFromSourceEachTime()
+{
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"), 64, 48);
+    f.openFile(path);
+    const Picture source = LoadPicture(path);
+    f.setNeutral();
+    f.doc.apply(); // neutral: the work file holds the source as it is
+    QVERIFY(samePixels(LoadPicture(f.folders.paths.workFile()), source));
+    QVERIFY(samePixels(f.image2.picture(), source));
+
+    f.settings[Setting::Light] = 138;
+    f.doc.copyToPreview();
+    f.doc.preview();
+    f.doc.preview();
+    f.doc.apply();
+    const QImage once = f.image2.picture();
+    f.doc.apply();
+    QVERIFY(samePixels(f.image2.picture(), once));
+    QVERIFY(samePixels(once, transformed(source, f.settings.adjustment())));
+}
+
+void TestDocument::failedApplyKeepsResultView_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("data folder is a file") << "file";
+    QTest::newRow("data folder read-only") << "readonly";
+    QTest::newRow("work file unreadable after writing") << "unreadable";
+}
+
+void TestDocument::failedApplyKeepsResultView()
+{
+    QFETCH(QString, how);
+    Fixture f;
+    f.doc.startUp();
+    f.openFile(f.userPicture(QStringLiteral("a.bmp")));
+    const qint64 key2 = f.image2.picture().cacheKey();
+    std::unique_ptr<PermissionsEnforced> enforced;
+    if (how == QLatin1String("file")) {
+        QDir().mkpath(QFileInfo(f.folders.paths.dataFolder).path());
+        writeBytes(f.folders.paths.dataFolder, "in the way");
+    } else if (how == QLatin1String("readonly")) {
+        QDir().mkpath(f.folders.paths.dataFolder);
+        QFile::setPermissions(f.folders.paths.dataFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        enforced = std::make_unique<PermissionsEnforced>();
+        if (!PermissionsEnforced::effective(f.folders.file(QString())))
+            QSKIP("file permissions can't be enforced here");
+    } else {
+        f.doc.setPictureLoader([](const QString& p) -> Picture {
+            if (p.endsWith(QLatin1String("Image1.BMP")))
+                throw RuntimeError(RuntimeError::InvalidPicture, p);
+            return LoadPicture(p);
+        });
+    }
+    fakes::Pointer& pointer = f.pointer;
+    EventBoundary boundary(f.messages, pointer);
+    QVERIFY(!boundary.run([&] { f.doc.apply(); }));
+    enforced.reset();
+    QFile::setPermissions(f.folders.paths.dataFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QVERIFY(!pointer.busy);
+    QVERIFY(!f.picture1.autoRedraw());
+    QVERIFY(f.messages.texts().last().startsWith(QStringLiteral("実行時エラー")));
+    QVERIFY(!f.messages.texts().contains(QStringLiteral("編集作業が完了しました")));
+}
+
+void TestDocument::saveWritesResultView_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("right after opening") << "open";
+    QTest::newRow("after a preview only") << "preview";
+    QTest::newRow("after an apply") << "apply";
+}
+
+void TestDocument::saveWritesResultView()
+{
+    QFETCH(QString, before);
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"), 33, 21);
+    const Picture opened = LoadPicture(path);
+    f.openFile(path);
+    f.settings[Setting::Blue] = 0;
+    f.settings[Setting::Czoom] = 0;
+    if (before == QLatin1String("preview")) {
+        f.doc.copyToPreview();
+        f.doc.preview();
+    }
+    QByteArray workFile;
+    if (before == QLatin1String("apply")) {
+        f.doc.apply();
+        workFile = fileBytes(f.folders.paths.workFile());
+    }
+    f.messages.shown.clear();
+    f.doc.save();
+    const QImage expected = before == QLatin1String("apply") ? transformed(opened, f.settings.adjustment()) : opened;
+    QVERIFY(samePixels(LoadPicture(path), expected));
+    QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("画像の保存が完了しました")});
+    QCOMPARE(f.doc.currentFileName(), path);
+    if (!workFile.isEmpty())
+        QCOMPARE(fileBytes(f.folders.paths.workFile()), workFile);
+    // Saving twice writes the same picture twice.
+    f.doc.save();
+    QVERIFY(samePixels(LoadPicture(path), expected));
+    QCOMPARE(f.messages.shown.size(), std::size_t(2));
+}
+
+void TestDocument::saveWithoutPictureWritesNothing()
+{
+    Fixture f;
+    f.doc.startUp();
+    const QByteArray original = fileBytes(f.folders.paths.placeholder());
+    f.doc.save();
+    f.openFile(f.userPicture(QStringLiteral("a.bmp")));
+    f.doc.clear();
+    f.messages.shown.clear();
+    f.doc.save();
+    QVERIFY(f.messages.shown.empty());
+    QCOMPARE(fileBytes(f.folders.paths.placeholder()), original);
+}
+
+void TestDocument::failedSaveKeepsUserFile_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("error");
+    QTest::newRow("read-only file") << "file" << 70;
+    QTest::newRow("read-only folder") << "folder" << 70;
+    QTest::newRow("folder removed after opening") << "gone" << 76;
+}
+
+void TestDocument::failedSaveKeepsUserFile()
+{
+    QFETCH(QString, how);
+    QFETCH(int, error);
+    Fixture f;
+    f.doc.startUp();
+    const QString folder = f.folders.file(QStringLiteral("pictures"));
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/a.bmp");
+    SavePicture(patternPicture(20, 10), path);
+    const QByteArray original = fileBytes(path);
+    f.openFile(path);
+    f.settings[Setting::Light] = 250;
+    f.settings[Setting::Czoom] = 0;
+    f.doc.apply(); // the result differs from the file
+
+    std::unique_ptr<PermissionsEnforced> enforced;
+    if (how == QLatin1String("gone")) {
+        QDir(folder).removeRecursively();
+    } else {
+        if (how == QLatin1String("file"))
+            QFile::setPermissions(path, QFileDevice::ReadOwner);
+        else
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        enforced = std::make_unique<PermissionsEnforced>();
+        if (!PermissionsEnforced::effective(f.folders.file(QString())))
+            QSKIP("file permissions can't be enforced here");
+    }
+    f.messages.shown.clear();
+    try {
+        f.doc.save();
+        QFAIL("the save must fail");
+    } catch (const RuntimeError& e) {
+        QCOMPARE(e.number(), error);
+        QCOMPARE(e.path(), path);
+    }
+    enforced.reset();
+    QVERIFY(f.messages.shown.empty());
+    if (how != QLatin1String("gone")) {
+        QCOMPARE(fileBytes(path), original);
+        QCOMPARE(filesIn(folder), QStringList{QStringLiteral("a.bmp")});
+    }
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestDocument::clearPutsPlaceholderBack()
+{
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"));
+    f.openFile(path);
+    f.doc.copyToPreview();
+    f.settings[Setting::Light] = 10;
+    f.doc.preview();
+    const qint64 previewKey = f.picture2.image().cacheKey();
+    const qint64 key1 = f.image1.picture().cacheKey();
+
+    f.messages.answers = {kMessageCancel};
+    f.doc.clear();
+    QCOMPARE(f.messages.shown.back().text, QStringLiteral("全てのイメージを削除します。"));
+    QCOMPARE(f.messages.shown.back().buttons, MessageButtons::OkCancel);
+    QCOMPARE(f.image1.picture().cacheKey(), key1);
+    QCOMPARE(f.doc.currentFileName(), path);
+
+    f.messages.shown.clear();
+    f.doc.clear();
+    QCOMPARE(f.messages.shown.size(), std::size_t(1)); // the question, and no message after
+    QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
+    QVERIFY(samePixels(f.image2.picture(), f.placeholder()));
+    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+    QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+    QVERIFY(!f.doc.isPictureOpen());
+    QCOMPARE(f.picture2.image().cacheKey(), previewKey);
+    QCOMPARE(f.doc.proposedFileName(), path);
+    QVERIFY(QFile::exists(path));
+}
+
+void TestDocument::clearWithoutPlaceholderChangesNothing()
+{
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"));
+    f.openFile(path);
+    const qint64 key1 = f.image1.picture().cacheKey(), key2 = f.image2.picture().cacheKey();
+    QFile::remove(f.folders.paths.placeholder());
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
+    QCOMPARE(f.image1.picture().cacheKey(), key1);
+    QCOMPARE(f.image2.picture().cacheKey(), key2);
+    QCOMPARE(f.doc.currentFileName(), path);
+}
+
+void TestDocument::boundaryReportsAndGoesOn_data()
+{
+    QTest::addColumn<int>("thrown");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("run-time error") << 481 << QStringLiteral("実行時エラー '481':\n\nピクチャが不正です。\n\n/tmp/x.bmp");
+    QTest::newRow("memory exhausted") << 7 << QStringLiteral("実行時エラー '7':\n\nメモリが不足しています。");
+}
+
+void TestDocument::boundaryReportsAndGoesOn()
+{
+    QFETCH(int, thrown);
+    QFETCH(QString, expected);
+    fakes::Messages messages;
+    fakes::Pointer pointer;
+    EventBoundary boundary(messages, pointer);
+    const bool ok = boundary.run([&] {
+        pointer.setBusy(true);
+        if (thrown == 7)
+            throw std::bad_alloc();
+        throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("/tmp/x.bmp"));
+    });
+    QVERIFY(!ok);
+    QVERIFY(!pointer.busy);
+    QCOMPARE(messages.texts(), QStringList{expected});
+    QCOMPARE(messages.shown[0].buttons, MessageButtons::Ok);
+    QVERIFY(boundary.run([] {}));
+    QCOMPARE(messages.shown.size(), std::size_t(1));
+}
+
+QTEST_MAIN(TestDocument)
+#include "test_document.moc"

@@ -1,0 +1,186 @@
+// Drawing surfaces and image views.
+
+#include <QtTest>
+
+#include <QSignalSpy>
+
+#include "platform/surfaces.h"
+#include "support.h"
+
+using namespace penumbrix;
+using namespace penumbrix::testing;
+
+class TestSurfaces : public QObject {
+    Q_OBJECT
+private slots:
+    void sizesItselfToPicture_data();
+    void sizesItselfToPicture();
+    void pixelAccessStopsAtTheEdges_data();
+    void pixelAccessStopsAtTheEdges();
+    void readableAreaFollowsTheClientArea();
+    void drawingNeverChangesTheAssignedPicture();
+    void drawingSurvivesRepaintUntilNextPicture();
+    void viewStretchesAnyPicture_data();
+    void viewStretchesAnyPicture();
+    void doubleClickIsAClickFirst();
+};
+
+void TestSurfaces::sizesItselfToPicture_data()
+{
+    QTest::addColumn<int>("border");
+    QTest::addColumn<QSize>("picture");
+    QTest::newRow("100 x 80, no border") << int(DrawingSurface::Border::None) << QSize(100, 80);
+    QTest::newRow("100 x 80, sunken border") << int(DrawingSurface::Border::Sunken) << QSize(100, 80);
+    QTest::newRow("1 x 1, sunken border") << int(DrawingSurface::Border::Sunken) << QSize(1, 1);
+}
+
+void TestSurfaces::sizesItselfToPicture()
+{
+    QFETCH(int, border);
+    QFETCH(QSize, picture);
+    QWidget client;
+    DrawingSurface surface(&client, DrawingSurface::Border(border));
+    surface.move(10, 20);
+    surface.setPicture(patternPicture(300, 200));
+    surface.setPicture(patternPicture(picture.width(), picture.height()));
+    QCOMPARE(QSize(surface.scaleWidth(), surface.scaleHeight()), picture);
+    const int b = border ? 2 : 0;
+    QCOMPARE(surface.geometry(), QRect(QPoint(10, 20), picture + QSize(2 * b, 2 * b)));
+}
+
+void TestSurfaces::pixelAccessStopsAtTheEdges_data()
+{
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("top left") << QPoint(0, 0) << true;
+    QTest::newRow("bottom right") << QPoint(99, 79) << true;
+    QTest::newRow("x = width") << QPoint(100, 0) << false;
+    QTest::newRow("y = height") << QPoint(0, 80) << false;
+    QTest::newRow("negative") << QPoint(-1, 5) << false;
+}
+
+void TestSurfaces::pixelAccessStopsAtTheEdges()
+{
+    QFETCH(QPoint, point);
+    QFETCH(bool, inside);
+    DrawingSurface surface;
+    const Picture picture = patternPicture(100, 80);
+    surface.setPicture(picture);
+    const std::int32_t expected = inside ? colourAt(picture, point.x(), point.y()) : -1;
+    QCOMPARE(surface.getPixel(point.x(), point.y()), expected);
+    const QImage before = surface.image();
+    surface.setPixel(point.x(), point.y(), 0x123456);
+    QCOMPARE(surface.getPixel(point.x(), point.y()), inside ? 0x123456 : -1);
+    if (!inside)
+        QCOMPARE(surface.image(), before);
+}
+
+void TestSurfaces::readableAreaFollowsTheClientArea()
+{
+    // A 300 x 200 picture with a 2-pixel border at (368, 304) of a 562 x 472
+    // client area: 192 x 166 pixels of it are shown.
+    QWidget client;
+    client.resize(562, 472);
+    DrawingSurface surface(&client, DrawingSurface::Border::Sunken);
+    surface.move(368, 304);
+    surface.setPicture(patternPicture(300, 200));
+    QCOMPARE(surface.readableRect(), QRect(0, 0, 192, 166));
+    QCOMPARE(surface.getPixel(192, 0), -1);
+    QVERIFY(surface.getPixel(191, 165) >= 0);
+    // Widening the window shows more of it; persistent drawing reaches it all.
+    client.resize(800, 472);
+    QCOMPARE(surface.readableRect(), QRect(0, 0, 300, 166));
+    surface.setAutoRedraw(true);
+    QCOMPARE(surface.readableRect(), QRect(0, 0, 300, 200));
+    QVERIFY(surface.getPixel(299, 199) >= 0);
+}
+
+void TestSurfaces::drawingNeverChangesTheAssignedPicture()
+{
+    const Picture picture = patternPicture(8, 8);
+    const Picture copy = picture.copy();
+    DrawingSurface a, b;
+    a.setPicture(picture);
+    b.setPicture(picture);
+    a.drawRows(QRect(0, 0, 8, 8), [](std::uint32_t* p, int w, int h, std::ptrdiff_t stride) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                p[y * stride + x] = 0xFF000000u;
+    });
+    QCOMPARE(a.getPixel(3, 3), 0);
+    QCOMPARE(picture, copy);
+    QCOMPARE(a.picture(), copy);
+    QCOMPARE(b.image(), copy);
+}
+
+void TestSurfaces::drawingSurvivesRepaintUntilNextPicture()
+{
+    QWidget client;
+    client.resize(200, 200);
+    DrawingSurface surface(&client, DrawingSurface::Border::Sunken);
+    surface.setPicture(patternPicture(20, 20));
+    surface.setPixel(5, 5, 0x0000FF);
+    client.show();
+    const QImage first = surface.grab().toImage();
+    surface.repaint();
+    const QImage second = surface.grab().toImage();
+    QCOMPARE(QColor(first.pixel(7, 7)), QColor(255, 0, 0)); // border of 2
+    QCOMPARE(second, first);
+    surface.setPicture(patternPicture(20, 20));
+    QVERIFY(QColor(surface.grab().toImage().pixel(7, 7)) != QColor(255, 0, 0));
+}
+
+void TestSurfaces::viewStretchesAnyPicture_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::newRow("smaller than the frame") << QSize(10, 4);
+    QTest::newRow("wide") << QSize(2000, 30);
+    QTest::newRow("far larger than the frame") << QSize(4000, 3000);
+}
+
+void TestSurfaces::viewStretchesAnyPicture()
+{
+    QFETCH(QSize, picture);
+    // Left half red, right half blue: the halves must stay halves.
+    QImage image(picture, kPictureFormat);
+    image.fill(QColor(255, 0, 0));
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = picture.width() / 2; x < picture.width(); ++x)
+            image.setPixel(x, y, qRgb(0, 0, 255));
+    ImageView view;
+    view.resize(217, 217);
+    view.setPicture(image);
+    const QImage& shown = view.shownImage();
+    QCOMPARE(shown.size(), QSize(215, 215));
+    QCOMPARE(QColor(shown.pixel(20, 100)), QColor(255, 0, 0));
+    QCOMPARE(QColor(shown.pixel(195, 100)), QColor(0, 0, 255));
+    QCOMPARE(QColor(shown.pixel(20, 0)), QColor(255, 0, 0));
+    QCOMPARE(QColor(shown.pixel(195, 214)), QColor(0, 0, 255));
+    QCOMPARE(view.picture().size(), picture); // the picture keeps its own size
+}
+
+void TestSurfaces::doubleClickIsAClickFirst()
+{
+    ImageView view;
+    view.resize(217, 217);
+    QStringList events;
+    connect(&view, &ImageView::clicked, [&] { events << QStringLiteral("click"); });
+    connect(&view, &ImageView::doubleClicked, [&] { events << QStringLiteral("double"); });
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(events, QStringList{QStringLiteral("click")});
+    events.clear();
+    // What the window system delivers for a double click: a press and a
+    // release, then the second press as a double click, and its release.
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QMouseEvent second(QEvent::MouseButtonDblClick, QPointF(50, 50), view.mapToGlobal(QPointF(50, 50)),
+                       Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &second);
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(events, (QStringList{QStringLiteral("click"), QStringLiteral("double")}));
+    events.clear();
+    QTest::mouseClick(&view, Qt::RightButton, {}, QPoint(50, 50));
+    QVERIFY(events.isEmpty());
+}
+
+QTEST_MAIN(TestSurfaces)
+#include "test_surfaces.moc"
