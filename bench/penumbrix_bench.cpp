@@ -22,6 +22,7 @@
 #include "engine/pixel_transform.h"
 #include "images/document.h"
 #include "picture_files_bench.h"
+#include "platform/memory.h"
 #include "platform/picture.h"
 #include "platform/surfaces.h"
 
@@ -242,8 +243,10 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (!app.arguments().contains(QLatin1String("--no-reuse")))
+        keepPictureMemoryForReuse(); // as the program does
     const QStringList args = app.arguments();
-    if (args.size() == 5 && args[1] == QLatin1String("--memory-child"))
+    if (args.size() >= 5 && args[1] == QLatin1String("--memory-child"))
         return memoryChild(args[2], args[3].toInt(), args[4].toInt());
     if (args.contains(QLatin1String("--help"))) {
         std::printf("usage: penumbrix-bench [--quick] [--folder DIR]\n");

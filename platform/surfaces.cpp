@@ -11,6 +11,9 @@ bool ClickTracker::press(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return false;
+    // A double click whose last release went elsewhere (to the dialog it
+    // opened) must not cost the next click.
+    swallowRelease_ = false;
     pressed_ = true;
     return true;
 }

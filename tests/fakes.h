@@ -60,9 +60,12 @@ public:
         proposed << proposedFileName;
         if (onShow)
             onShow();
-        if (choices.empty())
+        if (choices.empty() || !choices.front().has_value()) {
+            if (!choices.empty())
+                choices.pop_front();
             return std::nullopt;
-        auto choice = choices.front();
+        }
+        const QString choice = *choices.front();
         choices.pop_front();
         return choice;
     }

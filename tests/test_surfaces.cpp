@@ -180,6 +180,14 @@ void TestSurfaces::doubleClickIsAClickFirst()
     events.clear();
     QTest::mouseClick(&view, Qt::RightButton, {}, QPoint(50, 50));
     QVERIFY(events.isEmpty());
+
+    // A double click whose last release goes to the dialog it opened: the
+    // next click still counts.
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QApplication::sendEvent(&view, &second);
+    events.clear();
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(50, 50));
+    QCOMPARE(events, QStringList{QStringLiteral("click")});
 }
 
 QTEST_MAIN(TestSurfaces)
