@@ -24,6 +24,7 @@
 #include "picture_files_bench.h"
 #include "platform/memory.h"
 #include "platform/picture.h"
+#include "platform/scratch_file.h"
 #include "platform/surfaces.h"
 
 using namespace penumbrix;
@@ -170,12 +171,13 @@ void benchAgainstImageMagick(const QString& folder, int width, int height)
         const double transform = bestMs(3, [&] {
             work.setPicture(program.image1.picture());
             work.setAutoRedraw(true);
-            work.drawRows(work.readableRect(), [](std::uint32_t* p, int w, int h, std::ptrdiff_t stride) {
-                transformGrid(p, w, h, stride, kSettings);
+            work.mapRows(work.readableRect(), [](const std::uint32_t* from, std::ptrdiff_t fromStride,
+                                                 std::uint32_t* to, std::ptrdiff_t toStride, int w, int h) {
+                transformGridInto(from, fromStride, to, toStride, w, h, kSettings);
             });
             work.setAutoRedraw(false);
         });
-        const double save = bestMs(3, [&] { SavePicture(work.image(), workFile); });
+        const double save = bestMs(3, [&] { SaveScratchPicture(work.image(), workFile); });
         const double load = bestMs(3, [&] { loaded = LoadPicture(workFile); });
         const double view = bestMs(3, [&] { program.image2.setPicture(loaded); });
         std::printf("  apply steps: copy and transform %.1f ms, save work file %.1f ms, load it back %.1f ms, "

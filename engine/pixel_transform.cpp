@@ -78,7 +78,7 @@ struct GridRule {
     }
 };
 
-void transformRow(std::uint32_t* row, int width, const GridRule& rule)
+void transformRow(const std::uint32_t* in, std::uint32_t* out, int width, const GridRule& rule)
 {
     int x = 0;
 #if defined(__SSE2__)
@@ -89,22 +89,22 @@ void transformRow(std::uint32_t* row, int width, const GridRule& rule)
     const __m128i threshold = _mm_set1_epi32(rule.threshold);
     if (rule.cuts) {
         for (; x + 4 <= width; x += 4) {
-            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
             __m128i shifted = _mm_subs_epu8(_mm_adds_epu8(p, add), sub);
             __m128i below = _mm_cmplt_epi32(_mm_and_si128(p, colourMask), threshold);
             // Below the threshold: keep only the top byte.
-            __m128i out = _mm_or_si128(_mm_andnot_si128(below, shifted), _mm_and_si128(below, _mm_and_si128(p, topMask)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), out);
+            __m128i result = _mm_or_si128(_mm_andnot_si128(below, shifted), _mm_and_si128(below, _mm_and_si128(p, topMask)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), result);
         }
     } else {
         for (; x + 4 <= width; x += 4) {
-            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x), _mm_subs_epu8(_mm_adds_epu8(p, add), sub));
+            __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_subs_epu8(_mm_adds_epu8(p, add), sub));
         }
     }
 #endif
     for (; x < width; ++x)
-        row[x] = rule.apply(row[x]);
+        out[x] = rule.apply(in[x]);
 }
 
 } // namespace
@@ -112,11 +112,18 @@ void transformRow(std::uint32_t* row, int width, const GridRule& rule)
 void transformGrid(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride,
                    const AdjustmentSettings& settings)
 {
-    if (!pixels || width <= 0 || height <= 0)
+    transformGridInto(pixels, stride, pixels, stride, width, height, settings);
+}
+
+void transformGridInto(const std::uint32_t* source, std::ptrdiff_t sourceStride, std::uint32_t* target,
+                       std::ptrdiff_t targetStride, int width, int height, const AdjustmentSettings& settings)
+{
+    if (!source || !target || width <= 0 || height <= 0)
         return;
     const GridRule rule(settings);
     for (int y = 0; y < height; ++y)
-        transformRow(pixels + std::ptrdiff_t(y) * stride, width, rule);
+        transformRow(source + std::ptrdiff_t(y) * sourceStride, target + std::ptrdiff_t(y) * targetStride, width,
+                     rule);
 }
 
 } // namespace penumbrix

@@ -26,4 +26,9 @@ std::int32_t pixelTransform(std::int32_t colour, const AdjustmentSettings& setti
 void transformGrid(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride,
                    const AdjustmentSettings& settings);
 
+// The same rule from one grid into another of the same size (or into itself),
+// in one pass over the memory.
+void transformGridInto(const std::uint32_t* source, std::ptrdiff_t sourceStride, std::uint32_t* target,
+                       std::ptrdiff_t targetStride, int width, int height, const AdjustmentSettings& settings);
+
 } // namespace penumbrix

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/picture.h"
 #include "platform/runtime_error.h"
+#include "platform/scratch_file.h"
 
 namespace penumbrix {
 
@@ -41,8 +42,9 @@ private:
 
 void transformReadable(DrawingSurface& surface, const AdjustmentSettings& settings)
 {
-    surface.drawRows(surface.readableRect(), [&](std::uint32_t* p, int w, int h, std::ptrdiff_t stride) {
-        transformGrid(p, w, h, stride, settings);
+    surface.mapRows(surface.readableRect(), [&](const std::uint32_t* source, std::ptrdiff_t sourceStride,
+                                                std::uint32_t* target, std::ptrdiff_t targetStride, int w, int h) {
+        transformGridInto(source, sourceStride, target, targetStride, w, h, settings);
     });
 }
 
@@ -110,7 +112,7 @@ void Document::apply()
             transformReadable(work, settings);
             if (!QDir().mkpath(paths_.dataFolder))
                 throw RuntimeError(RuntimeError::PathNotFound, paths_.dataFolder);
-            SavePicture(work.image(), workFile);
+            SaveScratchPicture(work.image(), workFile);
         }
     }
     const bool open = isPictureOpen();

@@ -5,6 +5,9 @@
 #include <QPaintEvent>
 #include <qdrawutil.h>
 
+#include <cstring>
+#include <new>
+
 namespace penumbrix {
 
 bool ClickTracker::press(QMouseEvent* event)
@@ -80,24 +83,47 @@ std::int32_t DrawingSurface::getPixel(int x, int y) const
 
 void DrawingSurface::setPixel(int x, int y, std::int32_t colour)
 {
-    drawRows(QRect(x, y, 1, 1), [colour](std::uint32_t* p, int, int, std::ptrdiff_t) {
+    mapRows(QRect(x, y, 1, 1), [colour](const std::uint32_t*, std::ptrdiff_t, std::uint32_t* p, std::ptrdiff_t, int, int) {
         *p = 0xFF000000u | (std::uint32_t(colour) & 0xFFFFFFu);
     });
 }
 
-void DrawingSurface::drawRows(const QRect& area, const RowDrawer& draw)
+void DrawingSurface::mapRows(const QRect& area, const RowMapper& map)
 {
     const QRect clipped = area.intersected(readableRect());
     if (clipped.isEmpty())
         return;
-    // bits() gives the surface its own copy the first time it is drawn on;
-    // the assigned picture itself is never changed.
-    uchar* bits = drawn_.bits();
-    if (!bits)
-        return;
+    const auto word = [](const QImage& image, int x, int y) {
+        return reinterpret_cast<const std::uint32_t*>(image.constScanLine(y)) + x;
+    };
     const std::ptrdiff_t stride = drawn_.bytesPerLine() / 4;
-    auto* first = reinterpret_cast<std::uint32_t*>(bits) + clipped.y() * stride + clipped.x();
-    draw(first, clipped.width(), clipped.height(), stride);
+    if (drawn_.isDetached()) {
+        // The surface's own image: redraw it in place.
+        auto* first = reinterpret_cast<std::uint32_t*>(drawn_.bits()) + clipped.y() * stride + clipped.x();
+        map(first, stride, first, stride, clipped.width(), clipped.height());
+    } else {
+        // Still the assigned picture (or held elsewhere too): build the
+        // surface's own image, the area mapped and the rest copied.
+        QImage own(drawn_.size(), drawn_.format());
+        if (own.isNull())
+            throw std::bad_alloc();
+        const std::ptrdiff_t ownStride = own.bytesPerLine() / 4;
+        const qsizetype rowBytes = qsizetype(drawn_.width()) * 4;
+        for (int y = 0; y < drawn_.height(); ++y) {
+            auto* to = reinterpret_cast<std::uint32_t*>(own.scanLine(y));
+            const std::uint32_t* from = word(drawn_, 0, y);
+            if (y < clipped.top() || y > clipped.bottom()) {
+                std::memcpy(to, from, rowBytes);
+            } else {
+                std::memcpy(to, from, std::size_t(clipped.left()) * 4);
+                std::memcpy(to + clipped.right() + 1, from + clipped.right() + 1,
+                            std::size_t(drawn_.width() - clipped.right() - 1) * 4);
+            }
+        }
+        auto* first = reinterpret_cast<std::uint32_t*>(own.bits()) + clipped.y() * ownStride + clipped.x();
+        map(word(drawn_, clipped.x(), clipped.y()), stride, first, ownStride, clipped.width(), clipped.height());
+        drawn_ = own;
+    }
     const int b = borderWidth();
     update(clipped.translated(b, b));
 }

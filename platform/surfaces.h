@@ -5,7 +5,7 @@
 // picture plus its border, and keeps an image of its own that starts as the
 // assigned picture and keeps every pixel drawn on it until the next picture
 // is assigned. Pixels are reached one at a time (getPixel/setPixel) or by rows
-// of memory (drawRows), always within the readable area: the whole drawing
+// of memory (mapRows), always within the readable area: the whole drawing
 // area while AutoRedraw is on, otherwise the part of it that lies inside the
 // parent's client area.
 //
@@ -69,11 +69,16 @@ public:
     // Sets a pixel; a point outside the readable area changes nothing.
     void setPixel(int x, int y, std::int32_t colour);
 
-    // Hands the memory of `area` (clipped to the readable area) to `draw` as
-    // rows of 32-bit pixels (colour value in the low 24 bits), then shows the
-    // result. Does nothing when the clipped area is empty.
-    using RowDrawer = std::function<void(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride)>;
-    void drawRows(const QRect& area, const RowDrawer& draw);
+    // Redraws `area` (clipped to the readable area): `map` gets rows of 32-bit
+    // pixels (colour value in the low 24 bits) as the surface shows them now
+    // and the rows to write the new pixels to, which may be the same memory.
+    // The first drawing after a picture is assigned reads the picture and
+    // writes the surface's own image in the same pass; the picture itself is
+    // never changed. Does nothing when the clipped area is empty.
+    using RowMapper = std::function<void(const std::uint32_t* source, std::ptrdiff_t sourceStride,
+                                         std::uint32_t* target, std::ptrdiff_t targetStride, int width,
+                                         int height)>;
+    void mapRows(const QRect& area, const RowMapper& map);
 
 signals:
     void clicked();

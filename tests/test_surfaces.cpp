@@ -18,6 +18,7 @@ private slots:
     void pixelAccessStopsAtTheEdges_data();
     void pixelAccessStopsAtTheEdges();
     void readableAreaFollowsTheClientArea();
+    void drawingNeverChangesTheAssignedPicture_data();
     void drawingNeverChangesTheAssignedPicture();
     void drawingSurvivesRepaintUntilNextPicture();
     void viewStretchesAnyPicture_data();
@@ -95,19 +96,41 @@ void TestSurfaces::readableAreaFollowsTheClientArea()
     QVERIFY(surface.getPixel(299, 199) >= 0);
 }
 
+void TestSurfaces::drawingNeverChangesTheAssignedPicture_data()
+{
+    QTest::addColumn<QSize>("client");
+    QTest::addColumn<bool>("autoRedraw");
+    QTest::newRow("whole surface") << QSize(100, 100) << true;
+    QTest::newRow("only the shown part") << QSize(5, 3) << false;
+}
+
 void TestSurfaces::drawingNeverChangesTheAssignedPicture()
 {
-    const Picture picture = patternPicture(8, 8);
+    QFETCH(QSize, client);
+    QFETCH(bool, autoRedraw);
+    QWidget parent;
+    parent.resize(client);
+    const Picture picture = patternPicture(8, 6);
     const Picture copy = picture.copy();
-    DrawingSurface a, b;
+    DrawingSurface a(&parent), b(&parent);
+    a.setAutoRedraw(autoRedraw);
     a.setPicture(picture);
     b.setPicture(picture);
-    a.drawRows(QRect(0, 0, 8, 8), [](std::uint32_t* p, int w, int h, std::ptrdiff_t stride) {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                p[y * stride + x] = 0xFF000000u;
-    });
-    QCOMPARE(a.getPixel(3, 3), 0);
+    const QRect shown = a.readableRect();
+    // Twice: first from the shared picture, then in the surface's own image.
+    for (int pass = 0; pass < 2; ++pass) {
+        a.mapRows(QRect(0, 0, 8, 6), [](const std::uint32_t* from, std::ptrdiff_t fromStride, std::uint32_t* to,
+                                        std::ptrdiff_t toStride, int w, int h) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    to[y * toStride + x] = (from[y * fromStride + x] + 1) | 0xFF000000u;
+        });
+    }
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const std::int32_t expected = colourAt(copy, x, y) + (shown.contains(x, y) ? 2 : 0);
+            QCOMPARE(colourAt(a.image(), x, y), expected);
+        }
     QCOMPARE(picture, copy);
     QCOMPARE(a.picture(), copy);
     QCOMPARE(b.image(), copy);
