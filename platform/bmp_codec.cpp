@@ -1,0 +1,707 @@
+#include "platform/bmp_codec.h"
+
+#include "platform/runtime_error.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PENUMBRIX_X86 1
+#endif
+
+namespace penumbrix {
+
+qint64 MemoryBmpSource::read(qint64 offset, void* out, qint64 length)
+{
+    if (offset < 0 || offset >= bytes_.size() || length <= 0)
+        return 0;
+    const qint64 n = std::min(length, bytes_.size() - offset);
+    std::memcpy(out, bytes_.constData() + offset, size_t(n));
+    return n;
+}
+
+namespace {
+
+constexpr qint64 kFileHeaderSize = 14;
+constexpr qint64 kInfoHeaderSize = 40;
+// Enough for the largest header, the masks after a short one and a full palette.
+constexpr qint64 kHeadBytes = kFileHeaderSize + 124 + 256 * 4;
+// Rows go through a buffer of about this size on their way to and from files.
+constexpr qint64 kChunkBytes = qint64(1) << 20;
+// Qt's reader refuses pictures of more pixels than this.
+constexpr qint64 kQtMaxPixels = qint64(16384) * 16384;
+// Run-length data can skip whole areas with a few bytes; a picture this small
+// may rely on that however short its data.
+constexpr qint64 kRunLengthFreePixels = qint64(1) << 18;
+// Bytes added after run-length data for Qt's reader: longer than any code.
+constexpr qint64 kRunLengthEnding = 2 * 256 + 5;
+
+enum Compression : quint32 {
+    kRgb = 0,
+    kRle8 = 1,
+    kRle4 = 2,
+    kBitFields = 3,
+    kAlphaBitFields = 6,
+};
+
+quint16 get16(const uchar* p) { return quint16(p[0] | p[1] << 8); }
+quint32 get32(const uchar* p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+void put16(uchar* p, quint32 v)
+{
+    p[0] = uchar(v);
+    p[1] = uchar(v >> 8);
+}
+void put32(uchar* p, quint32 v)
+{
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+
+[[noreturn]] void invalid(const QString& path, const char* why)
+{
+    throw RuntimeError(RuntimeError::InvalidPicture, path, QString::fromLatin1(why));
+}
+
+[[noreturn]] void tooLarge(const QString& path)
+{
+    throw RuntimeError(RuntimeError::OutOfMemory, path, QStringLiteral("picture too large"));
+}
+
+// What the headers say, checked against the size of the file.
+struct Layout {
+    qint64 width = 0;
+    qint64 height = 0;
+    bool topDown = false;
+    int bitCount = 0;
+    quint32 compression = kRgb;
+    quint32 redMask = 0, greenMask = 0, blueMask = 0;
+    qint64 paletteOffset = 0;
+    int paletteCount = 0;
+    int paletteEntrySize = 4;
+    qint64 dataOffset = 0;
+    qint64 dataAvailable = 0;
+    qint64 rowBytes = 0;
+    bool usualOrder = false; // 24-bit, or 32-bit with the bytes B, G, R, X
+
+    qint64 pixels() const { return width * height; }
+    bool runLength() const { return compression == kRle4 || compression == kRle8; }
+    bool bitFields() const { return compression == kBitFields || compression == kAlphaBitFields; }
+};
+
+Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QString& path)
+{
+    if (headSize < kFileHeaderSize + 4 || head[0] != 'B' || head[1] != 'M')
+        invalid(path, "not a BMP file");
+    const quint32 offBits = get32(head + 10);
+    const quint32 infoSize = get32(head + 14);
+    const bool core = infoSize == 12;
+    const bool windows = infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108
+        || infoSize == 124;
+    const bool os2 = !windows && infoSize >= 16 && infoSize <= 64; // OS/2 2.x, any length
+    if (!core && !windows && !os2)
+        invalid(path, "unknown header size");
+    if (headSize < kFileHeaderSize + qint64(infoSize))
+        invalid(path, "header cut short");
+    const uchar* info = head + kFileHeaderSize;
+    // OS/2 2.x headers may stop after any field; the missing ones are zero.
+    const auto field32 = [&](quint32 at) { return at + 4 <= infoSize ? get32(info + at) : 0u; };
+
+    Layout l;
+    qint64 planes = 0;
+    qint64 height = 0;
+    quint32 coloursUsed = 0;
+    if (core) {
+        l.width = get16(info + 4);
+        height = get16(info + 6);
+        planes = get16(info + 8);
+        l.bitCount = get16(info + 10);
+    } else {
+        l.width = qint32(get32(info + 4));
+        height = qint32(get32(info + 8));
+        planes = get16(info + 12);
+        l.bitCount = get16(info + 14);
+        l.compression = field32(16);
+        coloursUsed = field32(32);
+    }
+    if (planes != 1)
+        invalid(path, "bad number of planes");
+    if (l.width <= 0 || height == 0 || height == INT_MIN)
+        invalid(path, "bad picture size");
+    l.topDown = height < 0;
+    l.height = l.topDown ? -height : height;
+
+    const int bits = l.bitCount;
+    bool valid = false;
+    if (os2 && l.compression > kRle4) {
+        valid = false; // OS/2 Huffman and 24-bit run-length coding: not read
+    } else if (l.compression == kRgb) {
+        valid = bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24
+            || bits == 32;
+    } else if (l.compression == kRle8) {
+        valid = bits == 8;
+    } else if (l.compression == kRle4) {
+        valid = bits == 4;
+    } else if (l.bitFields()) {
+        valid = bits == 16 || bits == 32;
+    }
+    if (!valid)
+        invalid(path, "unsupported kind of BMP");
+
+    qint64 structuresEnd = kFileHeaderSize + infoSize;
+    if (l.bitFields()) {
+        const uchar* masks = info + 40;
+        if (infoSize == 40) {
+            structuresEnd += l.compression == kAlphaBitFields ? 16 : 12;
+            if (headSize < structuresEnd)
+                invalid(path, "header cut short");
+        }
+        l.redMask = get32(masks);
+        l.greenMask = get32(masks + 4);
+        l.blueMask = get32(masks + 8);
+    } else if (bits == 16) {
+        l.redMask = 0x7c00;
+        l.greenMask = 0x03e0;
+        l.blueMask = 0x001f;
+    } else if (bits > 16) {
+        l.redMask = 0xff0000;
+        l.greenMask = 0x00ff00;
+        l.blueMask = 0x0000ff;
+    }
+    l.usualOrder = (bits == 24 || bits == 32) && l.redMask == 0xff0000 && l.greenMask == 0x00ff00
+        && l.blueMask == 0x0000ff;
+
+    if (bits <= 8) {
+        l.paletteEntrySize = core ? 3 : 4;
+        l.paletteOffset = structuresEnd;
+        const qint64 most = qint64(1) << bits;
+        qint64 count = coloursUsed != 0 && coloursUsed < most ? coloursUsed : most;
+        // The pixels' offset bounds the palette (old files give no count).
+        if (offBits > structuresEnd)
+            count = std::min(count, (offBits - structuresEnd) / l.paletteEntrySize);
+        if (count < 1)
+            invalid(path, "no palette");
+        l.paletteCount = int(count);
+        structuresEnd += count * l.paletteEntrySize;
+    }
+
+    // A bogus offset pointing back into the headers is taken as "right after them".
+    l.dataOffset = std::max<qint64>(offBits, structuresEnd);
+    if (l.dataOffset >= fileSize)
+        invalid(path, "no pixel data");
+    l.dataAvailable = fileSize - l.dataOffset;
+    l.rowBytes = (l.width * bits + 31) / 32 * 4;
+
+    if (l.runLength()) {
+        if (l.topDown)
+            invalid(path, "top-down run-length data");
+        // Each byte pair paints at most 255 pixels, apart from the codes that
+        // skip ahead; only small pictures may rely on those.
+        if (l.pixels() > kRunLengthFreePixels
+            && (l.pixels() - kRunLengthFreePixels) / 255 > l.dataAvailable / 2 + 1)
+            invalid(path, "run-length data too short for the picture");
+    } else {
+        // The last row's padding may be missing.
+        const qint64 lastRow = (l.width * bits + 7) / 8;
+        if (l.height - 1 > l.dataAvailable / l.rowBytes
+            || (l.height - 1) * l.rowBytes + lastRow > l.dataAvailable)
+            invalid(path, "pixel data cut short");
+    }
+
+    if (l.pixels() > kMaxPicturePixels || (bits <= 8 && l.pixels() > kQtMaxPixels))
+        tooLarge(path);
+    return l;
+}
+
+// ---------------------------------------------------------------------------
+// Pixel conversions. A picture pixel is the word 0xFFBBGGRR; BMP pixels are
+// the bytes B, G, R (and X for 32 bits).
+
+quint32 load32(const uchar* p)
+{
+    quint32 v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Swaps the low and the third byte of a word: 0xXXBBGGRR <-> 0xXXRRGGBB.
+quint32 swapRedBlue(quint32 v)
+{
+    return (v & 0x0000ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
+}
+
+void bgr24ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    qint64 i = 0;
+    for (; i + 1 < n; ++i) // a 4-byte load reaches into the next pixel
+        dst[i] = swapRedBlue(load32(src + 3 * i)) | 0xff000000u;
+    for (; i < n; ++i)
+        dst[i] = quint32(src[3 * i + 2]) | quint32(src[3 * i + 1]) << 8
+            | quint32(src[3 * i]) << 16 | 0xff000000u;
+}
+
+void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i)
+        dst[i] = swapRedBlue(load32(src + 4 * i)) | 0xff000000u;
+}
+
+// Writes n pixels as B, G, R bytes; writes (and clobbers) one byte past them.
+void pictureToBgr24(const quint32* __restrict src, uchar* __restrict dst, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i) {
+        const quint32 v = swapRedBlue(src[i]);
+        std::memcpy(dst + 3 * i, &v, 4);
+    }
+}
+
+#ifdef PENUMBRIX_X86
+__attribute__((target("ssse3"))) void bgr24ToPictureSsse3(const uchar* __restrict src,
+                                                           quint32* __restrict dst, qint64 n)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    qint64 i = 0;
+    // A 16-byte load covers 4 pixels and a third: stop while 16 bytes remain.
+    for (; i + 6 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_or_si128(_mm_shuffle_epi8(v, order), opaque));
+    }
+    bgr24ToPicture(src + 3 * i, dst + i, n - i);
+}
+
+__attribute__((target("ssse3"))) void bgrx32ToPictureSsse3(const uchar* __restrict src,
+                                                            quint32* __restrict dst, qint64 n)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 6, 5, 4, -1, 10, 9, 8, -1, 14, 13, 12, -1);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    qint64 i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         _mm_or_si128(_mm_shuffle_epi8(v, order), opaque));
+    }
+    bgrx32ToPicture(src + 4 * i, dst + i, n - i);
+}
+
+__attribute__((target("ssse3"))) void pictureToBgr24Ssse3(const quint32* __restrict src,
+                                                           uchar* __restrict dst, qint64 n)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    qint64 i = 0;
+    // Each store writes 16 bytes of which the next 4 pixels overwrite the last 4.
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
+    }
+    pictureToBgr24(src + i, dst + 3 * i, n - i);
+}
+#endif
+
+using ToPicture = void (*)(const uchar*, quint32*, qint64);
+using FromPicture = void (*)(const quint32*, uchar*, qint64);
+
+struct Converters {
+    ToPicture bgr24 = bgr24ToPicture;
+    ToPicture bgrx32 = bgrx32ToPicture;
+    FromPicture toBgr24 = pictureToBgr24;
+    Converters()
+    {
+#ifdef PENUMBRIX_X86
+        if (__builtin_cpu_supports("ssse3")) {
+            bgr24 = bgr24ToPictureSsse3;
+            bgrx32 = bgrx32ToPictureSsse3;
+            toBgr24 = pictureToBgr24Ssse3;
+        }
+#endif
+    }
+};
+
+const Converters& converters()
+{
+    static const Converters c;
+    return c;
+}
+
+// 16-bit pixels and 32-bit ones in another order: each channel's bits are
+// widened to 8 with rounding, so that full scale stays full scale.
+class BitFields {
+public:
+    explicit BitFields(const Layout& l) : bytes_(l.bitCount / 8)
+    {
+        const Channel red(l.redMask), green(l.greenMask), blue(l.blueMask);
+        if (bytes_ == 2) {
+            whole_.resize(65536);
+            for (quint32 v = 0; v < 65536; ++v)
+                whole_[v] = red(v) | green(v) << 8 | blue(v) << 16 | 0xff000000u;
+        } else {
+            channels_ = {red, green, blue};
+        }
+    }
+
+    void operator()(const uchar* src, quint32* dst, qint64 n) const
+    {
+        if (bytes_ == 2) {
+            for (qint64 i = 0; i < n; ++i)
+                dst[i] = whole_[get16(src + 2 * i)];
+            return;
+        }
+        for (qint64 i = 0; i < n; ++i) {
+            const quint32 v = load32(src + 4 * i);
+            dst[i] = channels_[0](v) | channels_[1](v) << 8 | channels_[2](v) << 16 | 0xff000000u;
+        }
+    }
+
+private:
+    struct Channel {
+        explicit Channel(quint32 mask) : mask(mask)
+        {
+            if (mask == 0) {
+                levels.assign(1, 0);
+                return;
+            }
+            shift = std::countr_zero(mask);
+            quint64 most = mask >> shift;
+            drop = std::max(0, int(std::bit_width(most)) - 16); // wider fields: their top 16 bits
+            most >>= drop;
+            levels.resize(size_t(most + 1));
+            for (quint64 v = 0; v <= most; ++v)
+                levels[size_t(v)] = uchar((v * 255 + most / 2) / most);
+        }
+        quint32 operator()(quint32 v) const { return levels[(v & mask) >> shift >> drop]; }
+
+        quint32 mask;
+        int shift = 0;
+        int drop = 0;
+        std::vector<uchar> levels;
+    };
+
+    int bytes_;
+    std::vector<quint32> whole_;    // 16-bit: every pixel value
+    std::vector<Channel> channels_; // 32-bit
+};
+
+// Bytes past a BMP row the 24-bit writer may touch.
+constexpr qint64 kWriteSlack = 16;
+
+// ---------------------------------------------------------------------------
+
+Picture allocatePicture(qint64 width, qint64 height, const QString& path)
+{
+    Picture picture(int(width), int(height), kPictureFormat);
+    if (picture.isNull())
+        tooLarge(path);
+    return picture;
+}
+
+// Fresh picture memory costs a page fault per page at its first write,
+// more than reading and converting the pixels does. For a large picture a
+// second thread has the kernel map the pages the conversion reaches last,
+// while it runs. Mapping leaves the pages' contents alone, so the two never
+// race over pixels.
+class PageMapper {
+public:
+    PageMapper(uchar* begin, qint64 size, bool fromEnd)
+    {
+#ifdef MADV_POPULATE_WRITE
+        if (size < kMinBytes)
+            return;
+        const quintptr page = quintptr(::sysconf(_SC_PAGESIZE));
+        const quintptr first = (quintptr(begin) + page - 1) / page * page;
+        const quintptr last = (quintptr(begin) + quintptr(size)) / page * page;
+        try {
+            thread_ = std::thread([this, first, last, fromEnd] { map(first, last, fromEnd); });
+        } catch (const std::system_error&) {
+            // No thread: the conversion maps the pages itself.
+        }
+#else
+        Q_UNUSED(begin), Q_UNUSED(size), Q_UNUSED(fromEnd);
+#endif
+    }
+    ~PageMapper()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    PageMapper(const PageMapper&) = delete;
+    PageMapper& operator=(const PageMapper&) = delete;
+
+private:
+    static constexpr qint64 kMinBytes = qint64(16) << 20;
+    static constexpr quintptr kStep = quintptr(2) << 20;
+
+    void map(quintptr first, quintptr last, bool fromEnd)
+    {
+#ifdef MADV_POPULATE_WRITE
+        for (quintptr done = 0; done < last - first && !stop_; done += kStep) {
+            const quintptr n = std::min(kStep, last - first - done);
+            const quintptr at = fromEnd ? last - done - n : first + done;
+            if (::madvise(reinterpret_cast<void*>(at), n, MADV_POPULATE_WRITE) != 0)
+                return; // an older kernel: nothing gained, nothing lost
+        }
+#else
+        Q_UNUSED(first), Q_UNUSED(last), Q_UNUSED(fromEnd);
+#endif
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+void readExactly(BmpSource& source, qint64 offset, void* out, qint64 length, const QString& path)
+{
+    if (source.read(offset, out, length) != length)
+        invalid(path, "file changed while being read");
+}
+
+// 16, 24 and 32 bits: rows converted straight into the picture's memory.
+template <typename Convert>
+Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, const Convert& convert)
+{
+    Picture picture = allocatePicture(l.width, l.height, path);
+    const qint64 pixelBytes = l.bitCount / 8;
+    const qint64 rowPixelBytes = l.width * pixelBytes;
+    uchar* const bits = picture.bits();
+    const qint64 stride = picture.bytesPerLine();
+    const auto row = [&](qint64 fileRow) {
+        const qint64 y = l.topDown ? fileRow : l.height - 1 - fileRow;
+        return reinterpret_cast<quint32*>(bits + y * stride);
+    };
+    // The rows are converted in file order: from the end of memory up for
+    // bottom-up files.
+    const PageMapper mapper(bits, picture.sizeInBytes(), l.topDown);
+
+    if (const uchar* all = source.data()) {
+        for (qint64 r = 0; r < l.height; ++r)
+            convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
+        return picture;
+    }
+
+    if (l.rowBytes <= kChunkBytes) {
+        // Many rows per read.
+        const qint64 rowsPerChunk = kChunkBytes / l.rowBytes;
+        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
+        for (qint64 r = 0; r < l.height; r += rowsPerChunk) {
+            const qint64 n = std::min(rowsPerChunk, l.height - r);
+            readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
+                        (n - 1) * l.rowBytes + rowPixelBytes, path);
+            for (qint64 k = 0; k < n; ++k)
+                convert(buffer.get() + k * l.rowBytes, row(r + k), l.width);
+        }
+    } else {
+        // Very wide rows, read in pieces.
+        const qint64 piecePixels = kChunkBytes / pixelBytes;
+        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
+        for (qint64 r = 0; r < l.height; ++r) {
+            for (qint64 x = 0; x < l.width; x += piecePixels) {
+                const qint64 n = std::min(piecePixels, l.width - x);
+                readExactly(source, l.dataOffset + r * l.rowBytes + x * pixelBytes, buffer.get(),
+                            n * pixelBytes, path);
+                convert(buffer.get(), row(r) + x, n);
+            }
+        }
+    }
+    return picture;
+}
+
+// Rewrites a palette picture as a BMP with a 40-byte header and 4-byte
+// palette entries: the one layout Qt's reader takes without guessing, so
+// that it decodes exactly the picture checked above. Two-bit pixels, which
+// Qt doesn't know, become 8-bit.
+QByteArray canonicalBmp(BmpSource& source, const Layout& l, const QString& path)
+{
+    const bool widen = l.bitCount == 2;
+    const int bitCount = widen ? 8 : l.bitCount;
+    const qint64 rowBytes = (l.width * bitCount + 31) / 32 * 4;
+    const qint64 paletteBytes = qint64(l.paletteCount) * 4;
+    const qint64 dataOffset = kFileHeaderSize + kInfoHeaderSize + paletteBytes;
+    qint64 dataBytes = rowBytes * l.height;
+    qint64 codedBytes = 0;
+    if (l.runLength()) {
+        // No more than a picture's worth of the rawest coding, then an ending
+        // of our own (see below).
+        codedBytes = std::min(l.dataAvailable, 2 * dataBytes + 4 * l.height + 1024);
+        dataBytes = codedBytes + kRunLengthEnding;
+    }
+
+    QByteArray file(dataOffset + dataBytes, Qt::Uninitialized);
+    uchar* out = reinterpret_cast<uchar*>(file.data());
+    std::memset(out, 0, size_t(dataOffset));
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out + 2, file.size() <= UINT_MAX ? quint32(file.size()) : 0u);
+    put32(out + 10, quint32(dataOffset));
+    uchar* info = out + kFileHeaderSize;
+    put32(info, kInfoHeaderSize);
+    put32(info + 4, quint32(l.width));
+    put32(info + 8, quint32(l.topDown ? -l.height : l.height));
+    put16(info + 12, 1);
+    put16(info + 14, quint32(bitCount));
+    put32(info + 16, l.compression);
+    put32(info + 32, quint32(l.paletteCount));
+    uchar entries[256 * 4];
+    readExactly(source, l.paletteOffset, entries, qint64(l.paletteCount) * l.paletteEntrySize, path);
+    uchar* palette = info + kInfoHeaderSize;
+    for (int i = 0; i < l.paletteCount; ++i) {
+        std::memcpy(palette + 4 * i, entries + i * l.paletteEntrySize, 3);
+        palette[4 * i + 3] = 0;
+    }
+
+    uchar* data = out + dataOffset;
+    if (widen) {
+        const std::unique_ptr<uchar[]> in(new uchar[size_t(l.rowBytes)]);
+        const qint64 inBytes = (l.width * 2 + 7) / 8;
+        for (qint64 r = 0; r < l.height; ++r) {
+            readExactly(source, l.dataOffset + r * l.rowBytes, in.get(), inBytes, path);
+            uchar* o = data + r * rowBytes;
+            for (qint64 x = 0; x < l.width; ++x)
+                o[x] = (in[x / 4] >> (6 - 2 * (x % 4))) & 3;
+            std::memset(o + l.width, 0, size_t(rowBytes - l.width));
+        }
+    } else if (l.runLength()) {
+        // Qt's reader paints bytes it failed to read, from its stack, when
+        // the data stops inside a code. So the data goes on: zeros finish
+        // any code (painting colour 0, as the picture is cleared to anyway;
+        // pairs of them are ends of rows), then an end of picture, whichever
+        // byte the last code ended on: 00 01, or 00 00, 01 00, 00 01.
+        readExactly(source, l.dataOffset, data, codedBytes, path);
+        std::memset(data + codedBytes, 0, size_t(kRunLengthEnding));
+        data[dataBytes - 4] = 1;
+        data[dataBytes - 1] = 1;
+    } else {
+        const qint64 got = source.read(l.dataOffset, data, dataBytes);
+        std::memset(data + got, 0, size_t(dataBytes - got)); // the last row's padding
+    }
+    return file;
+}
+
+Picture decodeWithQt(BmpSource& source, const Layout& l, const QString& path)
+{
+    QByteArray file = canonicalBmp(source, l, path);
+
+    // The picture Qt's reader fills in: allocated and cleared here, so that
+    // pixels the data leaves out (run-length skips) are defined, and so
+    // that Qt's own allocation limit, meant for unchecked files, doesn't
+    // refuse large pictures checked above.
+    const QImage::Format format = l.bitCount == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+    QImage image(int(l.width), int(l.height), format);
+    if (image.isNull())
+        tooLarge(path);
+    std::memset(image.bits(), 0, size_t(image.sizeInBytes()));
+    const uchar* const pixels = image.constBits();
+
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    reader.setAutoDetectImageFormat(false);
+    if (!reader.read(&image))
+        invalid(path, "Qt could not read the picture");
+    if (image.constBits() != pixels || image.format() != format)
+        invalid(path, "Qt read a different picture"); // its memory isn't known to be set
+    file = QByteArray();
+    return toPicture(image);
+}
+
+} // namespace
+
+Picture decodeBmp(BmpSource& source, const QString& path)
+{
+    try {
+        uchar head[kHeadBytes];
+        const qint64 headSize = source.read(0, head, kHeadBytes);
+        const Layout layout = parseLayout(head, headSize, source.size(), path);
+        if (layout.bitCount <= 8)
+            return decodeWithQt(source, layout, path);
+        if (!layout.usualOrder)
+            return decodeDirect(source, layout, path, BitFields(layout));
+        return decodeDirect(source, layout, path,
+                            layout.bitCount == 24 ? converters().bgr24 : converters().bgrx32);
+    } catch (const std::bad_alloc&) {
+        tooLarge(path);
+    }
+}
+
+Picture decodeBmp(const QByteArray& bytes, const QString& path)
+{
+    MemoryBmpSource source(bytes);
+    return decodeBmp(source, path);
+}
+
+qint64 encodedBmpSize(int width, int height)
+{
+    return kFileHeaderSize + kInfoHeaderSize + (qint64(width) * 3 + 3) / 4 * 4 * height;
+}
+
+void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
+{
+    if (picture.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
+    const Picture p = picture.format() == kPictureFormat ? picture : toPicture(picture);
+    const qint64 width = p.width();
+    const qint64 height = p.height();
+    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
+    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
+
+    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
+    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
+    uchar* out = buffer.get();
+    std::memset(out, 0, size_t(headerBytes));
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out + 2, fileBytes <= UINT_MAX ? quint32(fileBytes) : 0u);
+    put32(out + 10, quint32(headerBytes));
+    uchar* info = out + kFileHeaderSize;
+    put32(info, kInfoHeaderSize);
+    put32(info + 4, quint32(width));
+    put32(info + 8, quint32(height));
+    put16(info + 12, 1);
+    put16(info + 14, 24);
+    const qint64 imageBytes = fileBytes - headerBytes;
+    put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
+    put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
+    put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+
+    const FromPicture convert = converters().toBgr24;
+    qint64 used = headerBytes;
+    for (qint64 r = 0; r < height;) { // r counts file rows, from the bottom
+        const qint64 n = std::min(rowsPerChunk, height - r);
+        for (qint64 k = 0; k < n; ++k, ++r) {
+            uchar* o = out + used + k * rowBytes;
+            convert(reinterpret_cast<const quint32*>(p.constScanLine(int(height - 1 - r))), o,
+                    width);
+            std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
+        }
+        write(reinterpret_cast<const char*>(out), used + n * rowBytes);
+        used = 0;
+    }
+}
+
+QByteArray encodeBmp(const Picture& picture)
+{
+    QByteArray bytes;
+    encodeBmp(picture, [&](const char* data, qint64 length) { bytes.append(data, length); });
+    return bytes;
+}
+
+} // namespace penumbrix

@@ -1,0 +1,64 @@
+#pragma once
+// BMP decoding and encoding, apart from files so that it runs from memory
+// as well (tests, fuzzing) as from an open file (LoadPicture).
+//
+// Pictures of 16, 24 and 32 bits (with any bit fields) are converted here,
+// row by row, straight into the picture's memory. Palette pictures, run-
+// length encoded or not, are handed to Qt's BMP reader after their header
+// has been checked and rewritten in the one layout that reader understands
+// without guessing.
+
+#include "platform/picture.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace penumbrix {
+
+// Where a BMP's bytes come from.
+class BmpSource {
+public:
+    virtual ~BmpSource() = default;
+    virtual qint64 size() const = 0;
+    // Copies up to `length` bytes from `offset` into `out`; returns how many
+    // were copied (fewer only at the end of the data). Throws RuntimeError
+    // on a read failure.
+    virtual qint64 read(qint64 offset, void* out, qint64 length) = 0;
+    // All the bytes, when they are in memory; null otherwise.
+    virtual const uchar* data() const { return nullptr; }
+};
+
+class MemoryBmpSource final : public BmpSource {
+public:
+    explicit MemoryBmpSource(const QByteArray& bytes) : bytes_(bytes) {}
+    qint64 size() const override { return bytes_.size(); }
+    qint64 read(qint64 offset, void* out, qint64 length) override;
+    const uchar* data() const override
+    {
+        return reinterpret_cast<const uchar*>(bytes_.constData());
+    }
+
+private:
+    QByteArray bytes_;
+};
+
+// Decodes a BMP into a picture in kPictureFormat. Throws RuntimeError with
+// `path`: InvalidPicture for anything that isn't a BMP this program reads
+// (or is cut short), OutOfMemory for a picture too large to hold. The header
+// is checked against the size of the data before any picture memory is
+// taken, so a hostile header costs nothing.
+Picture decodeBmp(BmpSource& source, const QString& path);
+Picture decodeBmp(const QByteArray& bytes, const QString& path = {});
+
+// Writes `picture` as an uncompressed 24-bit bottom-up BMP, handing the
+// bytes to `write` in pieces of up to a few megabytes. Throws RuntimeError
+// InvalidPicture for a null picture; whatever `write` throws passes through.
+void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write);
+QByteArray encodeBmp(const Picture& picture);
+
+// The size of the file encodeBmp writes for a picture of this size.
+qint64 encodedBmpSize(int width, int height);
+
+} // namespace penumbrix
