@@ -6,18 +6,13 @@
 #include <QImageReader>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include <sys/mman.h>
-#include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -412,61 +407,6 @@ Picture allocatePicture(qint64 width, qint64 height, const QString& path)
     return picture;
 }
 
-// Fresh picture memory costs a page fault per page at its first write,
-// more than reading and converting the pixels does. For a large picture a
-// second thread has the kernel map the pages the conversion reaches last,
-// while it runs. Mapping leaves the pages' contents alone, so the two never
-// race over pixels.
-class PageMapper {
-public:
-    PageMapper(uchar* begin, qint64 size, bool fromEnd)
-    {
-#ifdef MADV_POPULATE_WRITE
-        if (size < kMinBytes)
-            return;
-        const quintptr page = quintptr(::sysconf(_SC_PAGESIZE));
-        const quintptr first = (quintptr(begin) + page - 1) / page * page;
-        const quintptr last = (quintptr(begin) + quintptr(size)) / page * page;
-        try {
-            thread_ = std::thread([this, first, last, fromEnd] { map(first, last, fromEnd); });
-        } catch (const std::system_error&) {
-            // No thread: the conversion maps the pages itself.
-        }
-#else
-        Q_UNUSED(begin), Q_UNUSED(size), Q_UNUSED(fromEnd);
-#endif
-    }
-    ~PageMapper()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    PageMapper(const PageMapper&) = delete;
-    PageMapper& operator=(const PageMapper&) = delete;
-
-private:
-    static constexpr qint64 kMinBytes = qint64(16) << 20;
-    static constexpr quintptr kStep = quintptr(2) << 20;
-
-    void map(quintptr first, quintptr last, bool fromEnd)
-    {
-#ifdef MADV_POPULATE_WRITE
-        for (quintptr done = 0; done < last - first && !stop_; done += kStep) {
-            const quintptr n = std::min(kStep, last - first - done);
-            const quintptr at = fromEnd ? last - done - n : first + done;
-            if (::madvise(reinterpret_cast<void*>(at), n, MADV_POPULATE_WRITE) != 0)
-                return; // an older kernel: nothing gained, nothing lost
-        }
-#else
-        Q_UNUSED(first), Q_UNUSED(last), Q_UNUSED(fromEnd);
-#endif
-    }
-
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 void readExactly(BmpSource& source, qint64 offset, void* out, qint64 length, const QString& path)
 {
     if (source.read(offset, out, length) != length)
@@ -486,10 +426,6 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
         const qint64 y = l.topDown ? fileRow : l.height - 1 - fileRow;
         return reinterpret_cast<quint32*>(bits + y * stride);
     };
-    // The rows are converted in file order: from the end of memory up for
-    // bottom-up files.
-    const PageMapper mapper(bits, picture.sizeInBytes(), l.topDown);
-
     if (const uchar* all = source.data()) {
         for (qint64 r = 0; r < l.height; ++r)
             convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
