@@ -6,19 +6,18 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <vector>
 
+#include "bench_util.h"
 #include "engine/pixel_transform.h"
 #include "images/document.h"
 #include "picture_files_bench.h"
@@ -28,31 +27,10 @@
 #include "platform/surfaces.h"
 
 using namespace penumbrix;
+using penumbrix::bench::bestMs;
+using penumbrix::bench::makePicture;
 
 namespace {
-
-double bestMs(int runs, const std::function<void()>& work)
-{
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const auto end = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double, std::milli>(end - start).count());
-    }
-    return best;
-}
-
-Picture makePicture(int width, int height)
-{
-    QImage image(width, height, kPictureFormat);
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            row[x] = 0xFF000000u | ((quint32(x) * 2654435761u + quint32(y) * 40503u) & 0xFFFFFFu);
-    }
-    return image;
-}
 
 const AdjustmentSettings kSettings{100, 140, 160, 150, 110, 64, 9};
 

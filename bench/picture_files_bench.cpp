@@ -1,11 +1,11 @@
 #include "bench/picture_files_bench.h"
+#include "bench/bench_util.h"
 
 #include "platform/bmp_codec.h"
 #include "platform/picture.h"
 #include "platform/runtime_error.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
 
@@ -18,30 +18,7 @@ namespace {
 
 constexpr int kRuns = 5;
 
-// Best time of kRuns, in milliseconds.
-template <typename F>
-double best(F run)
-{
-    double fastest = 1e300;
-    for (int i = 0; i < kRuns; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        fastest = std::min(fastest, double(timer.nsecsElapsed()) / 1e6);
-    }
-    return fastest;
-}
-
-Picture synthetic(int width, int height)
-{
-    Picture picture(width, height, kPictureFormat);
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<quint32*>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            row[x] = 0xff000000u | quint32(x * 7 + y) << 16 | quint32(x ^ y) << 8 | quint32(x + y * 3);
-    }
-    return picture;
-}
+double best(const std::function<void()>& run) { return bench::bestMs(kRuns, run); }
 
 } // namespace
 
@@ -50,7 +27,7 @@ void benchPictureFiles(const QString& folder, int width, int height)
     const QString path = QDir(folder).filePath(QStringLiteral("penumbrix-bench.bmp"));
     const QString plainPath = QDir(folder).filePath(QStringLiteral("penumbrix-bench-plain.bin"));
     try {
-        const Picture picture = synthetic(width, height);
+        const Picture picture = bench::makePicture(width, height);
         SavePicture(picture, path);
         const qint64 bytes = encodedBmpSize(width, height);
         std::printf("picture files: %dx%d, %.1f MB BMP in %s\n", width, height, double(bytes) / 1e6,
