@@ -16,19 +16,28 @@ void SaveScratchPicture(const Picture& picture, const QString& path)
 {
     if (picture.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, path, QStringLiteral("no picture to save"));
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw fileError(errno, path, true);
+    // The work file is rewritten in place only while it is a plain file of
+    // its own: a link that leads elsewhere is removed and the file made anew,
+    // so nothing but the work file is ever written.
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        struct stat st {};
+        const bool own = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+        if (own)
+            break;
+        const int e = fd < 0 ? errno : EEXIST;
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        if (attempt > 0 || (e != ELOOP && e != EEXIST) || ::unlink(name.constData()) != 0)
+            throw fileError(e == EEXIST ? EISDIR : e, path, true);
+    }
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        throw fileError(errno, path, true);
-    if (!S_ISREG(st.st_mode))
-        throw RuntimeError(RuntimeError::PermissionDenied, path, QStringLiteral("not a file"));
 
     off_t offset = 0;
     encodeBmp(picture, [&](const char* data, qint64 length) {

@@ -98,6 +98,8 @@ private slots:
     void applyThatDoesNothing();
     void applyMatchesRulePixelByPixel();
     void saveWritesResultViewNotPreview();
+    void applyWritesOnlyTheWorkFile_data();
+    void applyWritesOnlyTheWorkFile();
     void failureChangesNothing_data();
     void failureChangesNothing();
     void clearPutsPlaceholderBack();
@@ -408,6 +410,33 @@ void TestDocument::saveWritesResultViewNotPreview()
     QCOMPARE(fileBytes(path), opened);
     QCOMPARE(f.messages.texts(), QStringList(2, QStringLiteral("画像の保存が完了しました")));
     QCOMPARE(f.doc.currentFileName(), path);
+}
+
+void TestDocument::applyWritesOnlyTheWorkFile_data()
+{
+    QTest::addColumn<QString>("workFileIs");
+    QTest::newRow("a symbolic link to the user's file") << "symlink";
+    QTest::newRow("a hard link to the user's file") << "hardlink";
+}
+
+void TestDocument::applyWritesOnlyTheWorkFile()
+{
+    QFETCH(QString, workFileIs);
+    Fixture f;
+    f.doc.startUp();
+    const QString path = f.userPicture(QStringLiteral("a.bmp"));
+    const QByteArray original = fileBytes(path);
+    const QByteArray workFile = QFile::encodeName(f.folders.paths.workFile());
+    QDir().mkpath(f.folders.paths.dataFolder);
+    if (workFileIs == QLatin1String("symlink"))
+        QCOMPARE(::symlink(QFile::encodeName(path).constData(), workFile.constData()), 0);
+    else
+        QCOMPARE(::link(QFile::encodeName(path).constData(), workFile.constData()), 0);
+    f.openFile(path);
+    f.settings[Setting::Light] = 250;
+    f.doc.apply();
+    QCOMPARE(fileBytes(path), original);
+    QVERIFY(samePixels(f.image2.picture(), transformed(LoadPicture(path), f.settings.adjustment())));
 }
 
 void TestDocument::failureChangesNothing_data()
