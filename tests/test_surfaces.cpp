@@ -13,11 +13,8 @@ using namespace penumbrix::testing;
 class TestSurfaces : public QObject {
     Q_OBJECT
 private slots:
-    void sizesItselfToPicture_data();
-    void sizesItselfToPicture();
     void pixelAccessStopsAtTheEdges_data();
     void pixelAccessStopsAtTheEdges();
-    void readableAreaFollowsTheClientArea();
     void drawingNeverChangesTheAssignedPicture_data();
     void drawingNeverChangesTheAssignedPicture();
     void drawingSurvivesRepaintUntilNextPicture();
@@ -25,29 +22,6 @@ private slots:
     void viewStretchesAnyPicture();
     void doubleClickIsAClickFirst();
 };
-
-void TestSurfaces::sizesItselfToPicture_data()
-{
-    QTest::addColumn<int>("border");
-    QTest::addColumn<QSize>("picture");
-    QTest::newRow("100 x 80, no border") << int(DrawingSurface::Border::None) << QSize(100, 80);
-    QTest::newRow("100 x 80, sunken border") << int(DrawingSurface::Border::Sunken) << QSize(100, 80);
-    QTest::newRow("1 x 1, sunken border") << int(DrawingSurface::Border::Sunken) << QSize(1, 1);
-}
-
-void TestSurfaces::sizesItselfToPicture()
-{
-    QFETCH(int, border);
-    QFETCH(QSize, picture);
-    QWidget client;
-    DrawingSurface surface(&client, DrawingSurface::Border(border));
-    surface.move(10, 20);
-    surface.setPicture(patternPicture(300, 200));
-    surface.setPicture(patternPicture(picture.width(), picture.height()));
-    QCOMPARE(QSize(surface.scaleWidth(), surface.scaleHeight()), picture);
-    const int b = border ? 2 : 0;
-    QCOMPARE(surface.geometry(), QRect(QPoint(10, 20), picture + QSize(2 * b, 2 * b)));
-}
 
 void TestSurfaces::pixelAccessStopsAtTheEdges_data()
 {
@@ -74,26 +48,6 @@ void TestSurfaces::pixelAccessStopsAtTheEdges()
     QCOMPARE(surface.getPixel(point.x(), point.y()), inside ? 0x123456 : -1);
     if (!inside)
         QCOMPARE(surface.image(), before);
-}
-
-void TestSurfaces::readableAreaFollowsTheClientArea()
-{
-    // A 300 x 200 picture with a 2-pixel border at (368, 304) of a 562 x 472
-    // client area: 192 x 166 pixels of it are shown.
-    QWidget client;
-    client.resize(562, 472);
-    DrawingSurface surface(&client, DrawingSurface::Border::Sunken);
-    surface.move(368, 304);
-    surface.setPicture(patternPicture(300, 200));
-    QCOMPARE(surface.readableRect(), QRect(0, 0, 192, 166));
-    QCOMPARE(surface.getPixel(192, 0), -1);
-    QVERIFY(surface.getPixel(191, 165) >= 0);
-    // Widening the window shows more of it; persistent drawing reaches it all.
-    client.resize(800, 472);
-    QCOMPARE(surface.readableRect(), QRect(0, 0, 300, 166));
-    surface.setAutoRedraw(true);
-    QCOMPARE(surface.readableRect(), QRect(0, 0, 300, 200));
-    QVERIFY(surface.getPixel(299, 199) >= 0);
 }
 
 void TestSurfaces::drawingNeverChangesTheAssignedPicture_data()
