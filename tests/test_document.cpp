@@ -85,9 +85,8 @@ struct Fixture {
 class TestDocument : public QObject {
     Q_OBJECT
 private slots:
-    void startUpFillsThreeSlots();
+    void startUpThenOpenFillTheSlots();
     void startUpWithoutPlaceholderChangesNothing();
-    void openLoadsBothViews();
     void openThatDoesNotHappenChangesNothing_data();
     void openThatDoesNotHappenChangesNothing();
     void placeholderUnderAnyNameIsNoPictureOpen_data();
@@ -103,30 +102,39 @@ private slots:
     void failureChangesNothing_data();
     void failureChangesNothing();
     void clearPutsPlaceholderBack();
-    void clearWithoutPlaceholderChangesNothing();
     void boundaryReportsAndGoesOn_data();
     void boundaryReportsAndGoesOn();
 };
 
-void TestDocument::startUpFillsThreeSlots()
+void TestDocument::startUpThenOpenFillTheSlots()
 {
     Fixture f;
     f.doc.startUp();
-    const Picture expected = f.placeholder();
-    QVERIFY(samePixels(f.image1.picture(), expected));
-    QVERIFY(samePixels(f.image2.picture(), expected));
-    QVERIFY(samePixels(f.picture2.picture(), expected));
+    const Picture placeholder = f.placeholder();
+    for (const QImage& slot : {f.image1.picture(), f.image2.picture(), f.picture2.picture()})
+        QVERIFY(samePixels(slot, placeholder));
     QVERIFY(f.picture1.picture().isNull());
     // Three loads, three pictures: none shares another's pixels.
     QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
     QVERIFY(f.image1.picture().constBits() != f.picture2.picture().constBits());
     QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
     QVERIFY(!f.doc.isPictureOpen());
-    QVERIFY(f.messages.shown.empty());
-    // The first open proposes the placeholder.
-    f.doc.open();
+
+    // The first open proposes the placeholder; the picture goes into both
+    // views, each loaded on its own, and the preview surface is left alone.
+    const qint64 previewKey = f.picture2.image().cacheKey();
+    const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
+    f.openFile(path);
     QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
     QCOMPARE(f.dialog.filters, QStringList{QStringLiteral("画像(*.BMP)|*.BMP")});
+    QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
+    QVERIFY(samePixels(f.image2.picture(), LoadPicture(path)));
+    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+    QCOMPARE(f.doc.currentFileName(), path);
+    QVERIFY(f.doc.isPictureOpen());
+    QCOMPARE(f.picture2.image().cacheKey(), previewKey);
+    QVERIFY(f.messages.shown.empty());
+    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
 }
 
 void TestDocument::startUpWithoutPlaceholderChangesNothing()
@@ -143,24 +151,6 @@ void TestDocument::startUpWithoutPlaceholderChangesNothing()
     QVERIFY(f.image1.picture().isNull());
     QVERIFY(f.image2.picture().isNull());
     QVERIFY(f.doc.currentFileName().isEmpty());
-}
-
-void TestDocument::openLoadsBothViews()
-{
-    Fixture f;
-    f.doc.startUp();
-    const qint64 previewKey = f.picture2.image().cacheKey();
-    const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
-    f.openFile(path);
-    const Picture expected = LoadPicture(path);
-    QVERIFY(samePixels(f.image1.picture(), expected));
-    QVERIFY(samePixels(f.image2.picture(), expected));
-    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-    QCOMPARE(f.doc.currentFileName(), path);
-    QVERIFY(f.doc.isPictureOpen());
-    QCOMPARE(f.picture2.image().cacheKey(), previewKey); // the preview surface is left alone
-    QVERIFY(f.messages.shown.empty());
-    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
 }
 
 void TestDocument::openThatDoesNotHappenChangesNothing_data()
@@ -528,6 +518,13 @@ void TestDocument::clearPutsPlaceholderBack()
     QCOMPARE(f.messages.shown.back().buttons, MessageButtons::OkCancel);
     QCOMPARE(f.views(), views);
     QCOMPARE(f.doc.currentFileName(), path);
+    // Without the placeholder, nothing changes.
+    const QString placeholder = f.folders.paths.placeholder();
+    QVERIFY(QFile::rename(placeholder, placeholder + QStringLiteral(".away")));
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
+    QCOMPARE(f.views(), views);
+    QCOMPARE(f.doc.currentFileName(), path);
+    QVERIFY(QFile::rename(placeholder + QStringLiteral(".away"), placeholder));
 
     f.messages.shown.clear();
     f.doc.clear();
@@ -540,19 +537,6 @@ void TestDocument::clearPutsPlaceholderBack()
     QCOMPARE(f.picture2.image().cacheKey(), previewKey);
     QCOMPARE(f.doc.proposedFileName(), path);
     QVERIFY(QFile::exists(path));
-}
-
-void TestDocument::clearWithoutPlaceholderChangesNothing()
-{
-    Fixture f;
-    f.doc.startUp();
-    const QString path = f.userPicture(QStringLiteral("a.bmp"));
-    f.openFile(path);
-    const auto views = f.views();
-    QFile::remove(f.folders.paths.placeholder());
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
-    QCOMPARE(f.views(), views);
-    QCOMPARE(f.doc.currentFileName(), path);
 }
 
 void TestDocument::boundaryReportsAndGoesOn_data()
