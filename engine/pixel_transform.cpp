@@ -1,6 +1,7 @@
 #include "engine/pixel_transform.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -78,10 +79,29 @@ struct GridRule {
     }
 };
 
+#if defined(__SSE2__)
+// Stores four pixels; a streaming store bypasses the cache, for a target that
+// is not read again soon (a new image as large as the picture).
+template <bool Stream>
+inline void store4(std::uint32_t* out, __m128i v)
+{
+    if constexpr (Stream)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out), v);
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+#endif
+
+template <bool Stream>
 void transformRow(const std::uint32_t* in, std::uint32_t* out, int width, const GridRule& rule)
 {
     int x = 0;
 #if defined(__SSE2__)
+    if constexpr (Stream) {
+        // Single pixels up to a 16-byte boundary of the target.
+        for (; x < width && (reinterpret_cast<std::uintptr_t>(out + x) & 15) != 0; ++x)
+            out[x] = rule.apply(in[x]);
+    }
     const __m128i add = _mm_set1_epi32(std::int32_t(rule.add));
     const __m128i sub = _mm_set1_epi32(std::int32_t(rule.sub));
     const __m128i colourMask = _mm_set1_epi32(0x00FFFFFF);
@@ -93,13 +113,13 @@ void transformRow(const std::uint32_t* in, std::uint32_t* out, int width, const 
             __m128i shifted = _mm_subs_epu8(_mm_adds_epu8(p, add), sub);
             __m128i below = _mm_cmplt_epi32(_mm_and_si128(p, colourMask), threshold);
             // Below the threshold: keep only the top byte.
-            __m128i result = _mm_or_si128(_mm_andnot_si128(below, shifted), _mm_and_si128(below, _mm_and_si128(p, topMask)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), result);
+            store4<Stream>(out + x, _mm_or_si128(_mm_andnot_si128(below, shifted),
+                                                 _mm_and_si128(below, _mm_and_si128(p, topMask))));
         }
     } else {
         for (; x + 4 <= width; x += 4) {
             __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_subs_epu8(_mm_adds_epu8(p, add), sub));
+            store4<Stream>(out + x, _mm_subs_epu8(_mm_adds_epu8(p, add), sub));
         }
     }
 #endif
@@ -121,9 +141,21 @@ void transformGridInto(const std::uint32_t* source, std::ptrdiff_t sourceStride,
     if (!source || !target || width <= 0 || height <= 0)
         return;
     const GridRule rule(settings);
-    for (int y = 0; y < height; ++y)
-        transformRow(source + std::ptrdiff_t(y) * sourceStride, target + std::ptrdiff_t(y) * targetStride, width,
-                     rule);
+    // In place, the rows are in the cache already; into another image, they
+    // are written past it.
+    const bool inPlace = source == target;
+    for (int y = 0; y < height; ++y) {
+        const std::uint32_t* in = source + std::ptrdiff_t(y) * sourceStride;
+        std::uint32_t* out = target + std::ptrdiff_t(y) * targetStride;
+        if (inPlace)
+            transformRow<false>(in, out, width, rule);
+        else
+            transformRow<true>(in, out, width, rule);
+    }
+#if defined(__SSE2__)
+    if (!inPlace)
+        _mm_sfence();
+#endif
 }
 
 } // namespace penumbrix

@@ -274,12 +274,24 @@ __attribute__((target("ssse3"))) void bgr24ToPictureSsse3(const uchar* __restric
     const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
     const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
     qint64 i = 0;
+    // Up to a 16-byte boundary of the picture's row, then whole stores that
+    // bypass the cache: the picture is far larger than the cache, and is not
+    // read again before the row conversion ends.
+    const qint64 head = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
+    if ((quintptr(dst) & 3) == 0) {
+        bgr24ToPicture(src, dst, head);
+        i = head;
+    }
     // A 16-byte load covers 4 pixels and a third: stop while 16 bytes remain.
     for (; i + 6 <= n; i += 4) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                         _mm_or_si128(_mm_shuffle_epi8(v, order), opaque));
+        const __m128i out = _mm_or_si128(_mm_shuffle_epi8(v, order), opaque);
+        if ((quintptr(dst + i) & 15) == 0)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), out);
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), out);
     }
+    _mm_sfence();
     bgr24ToPicture(src + 3 * i, dst + i, n - i);
 }
 

@@ -112,8 +112,13 @@ void TestEngine::gridMatchesRuleOnEveryColour()
     std::vector<std::uint32_t> grid(0x1000000);
     for (std::uint32_t v = 0; v < grid.size(); ++v)
         grid[v] = 0xFF000000u | v;
-    // 4096 x 4096, one row of memory per 4096 colours.
-    transformGrid(grid.data(), 4096, 4096, 4096, settings);
+    // 4096 x 4096, one row of memory per 4096 colours: the upper half in
+    // place, the lower half into another (unaligned) grid and back.
+    transformGrid(grid.data(), 4096, 2048, 4096, settings);
+    std::vector<std::uint32_t> other(0x800000 + 1);
+    std::uint32_t* const lower = grid.data() + 0x800000;
+    transformGridInto(lower, 4096, other.data() + 1, 4096, 4096, 2048, settings);
+    std::copy(other.begin() + 1, other.end(), lower);
     for (std::uint32_t v = 0; v < grid.size(); ++v) {
         const std::uint32_t expected = 0xFF000000u | std::uint32_t(pixelTransform(std::int32_t(v), settings));
         if (grid[v] != expected)
