@@ -213,9 +213,9 @@ QImage stretchedCopy(const QImage& picture, const QSize& size)
 {
     if (picture.isNull() || size.isEmpty())
         return QImage();
-    // Beyond four times the target, take an evenly spread sample first: the
-    // smooth pass then averages a bounded number of pixels.
-    const QSize sample = size * 4;
+    // Beyond twice the target, take an evenly spread sample first: the smooth
+    // pass then averages a bounded number of pixels.
+    const QSize sample = size * 2;
     QImage source = picture;
     if (picture.width() > sample.width() || picture.height() > sample.height()) {
         const QSize bounded(std::min(picture.width(), sample.width()), std::min(picture.height(), sample.height()));
