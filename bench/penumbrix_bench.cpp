@@ -54,7 +54,6 @@ struct Program {
     struct Pointer : BusyPointer {
         bool busy = false;
         void setBusy(bool b) override { busy = b; }
-        bool isBusy() const override { return busy; }
     } pointer;
     std::unique_ptr<Document> doc;
 

@@ -1,6 +1,5 @@
 #include "engine/settings.h"
 
-#include <algorithm>
 
 namespace penumbrix {
 
@@ -29,12 +28,6 @@ AdjustmentSettings SettingValues::adjustment() const
     const auto& v = *this;
     return {v[Setting::Red], v[Setting::Green], v[Setting::Blue], v[Setting::Light],
             v[Setting::Contrast], v[Setting::Range], v[Setting::Czoom]};
-}
-
-std::int16_t clampToRange(Setting setting, int value)
-{
-    const auto& info = settingInfo(setting);
-    return static_cast<std::int16_t>(std::clamp<int>(value, info.minimum, info.maximum));
 }
 
 } // namespace penumbrix

@@ -73,7 +73,4 @@ struct SettingValues {
     AdjustmentSettings adjustment() const;
 };
 
-// Keeps a value inside its bar's range, as a scroll bar does.
-std::int16_t clampToRange(Setting setting, int value);
-
 } // namespace penumbrix

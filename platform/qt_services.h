@@ -34,7 +34,6 @@ class QtBusyPointer : public BusyPointer {
 public:
     ~QtBusyPointer() override { setBusy(false); }
     void setBusy(bool busy) override;
-    bool isBusy() const override { return busy_; }
 
 private:
     bool busy_ = false;

@@ -37,7 +37,6 @@ class BusyPointer {
 public:
     virtual ~BusyPointer() = default;
     virtual void setBusy(bool busy) = 0; // the hourglass, or the default pointer
-    virtual bool isBusy() const = 0;
 };
 
 class Browser {

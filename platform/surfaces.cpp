@@ -47,7 +47,6 @@ bool ClickTracker::doublePress(QMouseEvent* event)
 DrawingSurface::DrawingSurface(QWidget* parent, Border border) : QWidget(parent), border_(border)
 {
     setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     resize(2 * borderWidth(), 2 * borderWidth());
 }
 

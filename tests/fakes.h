@@ -81,7 +81,6 @@ public:
         changes.push_back(b);
         busy = b;
     }
-    bool isBusy() const override { return busy; }
     bool wasEverBusy() const { return std::find(changes.begin(), changes.end(), true) != changes.end(); }
 };
 
