@@ -2,7 +2,8 @@
 # Installs what building, running and testing the program need, from Debian's
 # packages, when anything is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev fonts-ipafont-gothic xdg-utils)
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev fonts-ipafont-gothic xdg-utils
+          xvfb xdotool x11-apps) # the last three: the test that runs the built program
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,171 @@
+// The built program, started the way a user starts it: a process of its own
+// on an X display of its own (Xvfb), driven by keys (xdotool) and looked at
+// through a window dump (xwd).
+
+#include <QtTest>
+
+#include "support.h"
+
+using namespace penumbrix;
+
+namespace {
+
+bool haveTools()
+{
+    for (const char* tool : {"Xvfb", "xdotool", "xwd"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return false;
+    return true;
+}
+
+// An install of the program in a temporary prefix: bin/penumbrix, and the
+// placeholder in share/penumbrix when one is given.
+struct Session {
+    QTemporaryDir root;
+    QProcess xvfb;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    explicit Session(const Picture& placeholder)
+    {
+        QDir().mkpath(root.filePath("bin"));
+        QDir().mkpath(root.filePath("share/penumbrix"));
+        QFile::copy(QStringLiteral(PENUMBRIX_EXECUTABLE), root.filePath("bin/penumbrix"));
+        QFile::setPermissions(root.filePath("bin/penumbrix"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!placeholder.isNull())
+            SavePicture(placeholder, root.filePath("share/penumbrix/NoImage.bmp"));
+
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        while (xvfb.waitForReadyRead(10000) && !xvfb.canReadLine()) {
+        }
+        env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine().trimmed()));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("XDG_DATA_HOME", root.filePath("data"));
+        env.insert("XDG_RUNTIME_DIR", root.path());
+        program.setProcessEnvironment(env);
+        program.start(root.filePath("bin/penumbrix"), {});
+    }
+    ~Session()
+    {
+        program.kill();
+        program.waitForFinished();
+        xvfb.kill();
+        xvfb.waitForFinished();
+    }
+
+    QByteArray run(const QString& tool, const QStringList& args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(tool, args);
+        p.waitForFinished();
+        return p.readAllStandardOutput();
+    }
+    // The shown window whose title matches, waiting for it to appear.
+    QString window(const QString& title)
+    {
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(50)) {
+            const auto ids = run("xdotool", {"search", "--onlyvisible", "--name", title}).split('\n');
+            if (!ids.first().isEmpty())
+                return QString::fromLatin1(ids.first());
+        }
+        return {};
+    }
+    void key(const QString& window, const char* keys)
+    {
+        run("xdotool", {"windowfocus", "--sync", window});
+        run("xdotool", {"key", "--clearmodifiers", QString::fromLatin1(keys)});
+    }
+    bool runsAfterAWhile() { return !program.waitForFinished(500); }
+    int exitCode() { return program.waitForFinished(10000) ? program.exitCode() : -1; }
+
+    // The window's pixels, from an xwd dump (a big-endian header, then
+    // 32-bit pixels in the display's masks).
+    QImage dump(const QString& window)
+    {
+        const QByteArray d = run("xwd", {"-silent", "-id", window});
+        auto field = [&](int i) { return qFromBigEndian<quint32>(d.constData() + 4 * i); };
+        if (d.size() < 100 || field(11) != 32)
+            return {};
+        const int w = int(field(4)), h = int(field(5)), stride = int(field(12));
+        const qsizetype pixels = field(0) + 12 * qsizetype(field(19));
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h && pixels + (y + 1) * stride <= d.size(); ++y)
+            for (int x = 0; x < w; ++x) {
+                const char* p = d.constData() + pixels + y * stride + 4 * x;
+                const quint32 v = field(7) ? qFromBigEndian<quint32>(p) : qFromLittleEndian<quint32>(p);
+                image.setPixel(x, y, v & 0xFFFFFF); // masks 0xFF0000, 0xFF00, 0xFF
+            }
+        return image;
+    }
+};
+
+int count(const QImage& image, QRgb colour)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += (image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF);
+    return n;
+}
+
+const QString kMain = QStringLiteral("^Penumbrix$");
+const QString kAbout = QString::fromUtf8("^ﾊﾞｰｼﾞｮﾝ情報$");
+
+} // namespace
+
+class TestProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        if (!haveTools())
+            QSKIP("needs Xvfb, xdotool and xwd (scripts/deps.sh installs them)");
+    }
+
+    // The placeholder beside the bin folder fills both views and the
+    // preview surface; Ctrl+Q ends the program.
+    void startsWithItsPlaceholder()
+    {
+        QImage placeholder(217, 217, kPictureFormat);
+        placeholder.fill(QColor(0x3C, 0x9A, 0x5B));
+        Session s(placeholder);
+        const QString main = s.window(kMain);
+        QVERIFY(!main.isEmpty());
+        const QImage shown = s.dump(main);
+        QCOMPARE(shown.width(), 562);
+        // Two views of 215 x 215 inside their borders, and the part of the
+        // preview surface that the window shows.
+        QVERIFY2(count(shown, qRgb(0x3C, 0x9A, 0x5B)) >= 2 * 215 * 215 + 150 * 100,
+                 qPrintable(QString::number(count(shown, qRgb(0x3C, 0x9A, 0x5B)))));
+        s.key(main, "ctrl+q");
+        QCOMPARE(s.exitCode(), 0);
+    }
+
+    void missingPlaceholderIsReportedAndEnds()
+    {
+        Session s({});
+        const QString box = s.window(QStringLiteral("^Penumbrix$"));
+        QVERIFY(!box.isEmpty());
+        QVERIFY(s.dump(box).width() < 562); // the error box, not the main window
+        s.key(box, "Return");
+        QVERIFY(s.exitCode() > 0);
+    }
+
+    void aboutWindowOutlivesTheMainWindow()
+    {
+        Session s(LoadPicture(QStringLiteral(PENUMBRIX_SOURCE_DIR "/assets/NoImage.bmp")));
+        const QString main = s.window(kMain);
+        s.key(main, "ctrl+v");
+        const QString about = s.window(kAbout);
+        QVERIFY(!about.isEmpty());
+        s.key(main, "ctrl+q");
+        QVERIFY(s.runsAfterAWhile());
+        QCOMPARE(s.run("xdotool", {"search", "--onlyvisible", "--name", kMain}), QByteArray());
+        s.key(about, "Return");
+        QCOMPARE(s.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestProgram)
+#include "test_program.moc"
