@@ -1,6 +1,8 @@
-// Where every control of both windows stands, what it says and in which
-// font, and the order the tab key visits them: the layout as designed, in
-// twips (15 to the pixel) from the top-left corner of the client area.
+// The main window as its user meets it: the pictures its sliders and buttons
+// make, checked against the pixel rule written out here again; and where
+// every control of both windows stands, what it says and in which font, and
+// the order the tab key visits them (the layout as designed, in twips, 15 to
+// the pixel, from the top-left corner of the client area).
 
 #include <QtTest>
 #include <QtWidgets>
@@ -13,6 +15,8 @@
 using namespace penumbrix;
 
 namespace {
+
+QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 struct Windows {
     testing::ProgramFolders folders;
@@ -34,14 +38,104 @@ struct Windows {
     QWidget* window(const QString& name) { return name == "Form1" ? static_cast<QWidget*>(&form) : about.data(); }
 };
 
+// The adjustment of one colour value 0x00BBGGRR under the seven slider
+// values, in the order the sliders stand (R, G, B, light, contrast, range,
+// multiplier).
+int rule(int v, const QList<int>& s)
+{
+    if (v < s[5] * 100 * s[6] && s[4] > 0)
+        return 0;
+    const int r = v % 256, g = v / 256 % 256, b = v / 65536;
+    const int common = (s[3] - 128) + (s[4] - 128);
+    auto channel = [&](int offset, int c) { return std::clamp(offset - 128 + c + common, 0, 255); };
+    return channel(s[0], r) + channel(s[1], g) * 256 + channel(s[2], b) * 65536;
+}
+
+int colourAt(const QImage& image, int x, int y)
+{
+    const QRgb p = image.pixel(x, y);
+    return qRed(p) + qGreen(p) * 256 + qBlue(p) * 65536;
+}
+
+// A picture holding the colours at the edges of the rule, then a pattern.
+Picture userPicture()
+{
+    Picture p = testing::patternPicture(40, 30);
+    const int edges[] = {0x0000FF, 0x0032FF, 0x010000, 0x000063, 0x000064, 0x000100, 0x00FFFF, 0x020000,
+                         0x80FF10, 0x204060, 0xFFFFFF, 0x000000, 0x0031FF, 0x003200};
+    for (int i = 0; i < int(std::size(edges)); ++i)
+        p.setPixel(i, 0, 0xFF000000u | QRgb(((edges[i] & 0xFF) << 16) | (edges[i] & 0xFF00) | (edges[i] >> 16)));
+    return p;
+}
+
 const char* const kUi = "MS UI Gothic";
 const char* const kP = "ＭＳ Ｐゴシック";
 
 } // namespace
 
-class TestLayout : public QObject {
+class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
+    // Open a picture, put it on the preview surface, move the sliders, then
+    // preview, apply and save with the window's own controls.
+    void slidersPreviewApplySave_data()
+    {
+        QTest::addColumn<QList<int>>("values"); // R, G, B, light, contrast, range, multiplier; empty: as started
+        QTest::addColumn<int>("previews");
+        QTest::newRow("as started: threshold 12,800") << QList<int>{} << 1;
+        QTest::newRow("neutral") << QList<int>{128, 128, 128, 128, 128, 128, 0} << 1;
+        QTest::newRow("threshold 100") << QList<int>{128, 128, 128, 128, 128, 1, 1} << 1;
+        QTest::newRow("threshold 65,600") << QList<int>{128, 128, 128, 128, 128, 8, 82} << 1;
+        QTest::newRow("contrast 0 cuts nothing") << QList<int>{128, 128, 128, 128, 0, 256, 300} << 1;
+        QTest::newRow("light and contrast, +44") << QList<int>{128, 128, 128, 200, 100, 128, 0} << 1;
+        QTest::newRow("each colour its own way") << QList<int>{100, 128, 200, 138, 128, 128, 0} << 1;
+        QTest::newRow("ends of every range") << QList<int>{0, 255, 0, 255, 255, 256, 300} << 1;
+        QTest::newRow("two previews brighten twice") << QList<int>{128, 128, 128, 138, 128, 128, 0} << 2;
+    }
+    void slidersPreviewApplySave()
+    {
+        QFETCH(QList<int>, values);
+        QFETCH(int, previews);
+        Windows w;
+        const QString file = w.folders.file("photo.bmp");
+        const Picture source = userPicture();
+        SavePicture(source, file);
+        w.dialog.choices = {file};
+        w.form.Image1_DblClick();
+        QTest::mouseClick(w.form.findChild<QWidget*>("Image1"), Qt::LeftButton);
+        const char* bars[] = {"vsRed", "vsGreen", "vsBlue", "vsLIGHT", "vsContrast", "vsRange", "vsCzoom"};
+        QList<int> settings;
+        for (int i = 0; i < 7; ++i) {
+            auto* bar = w.form.findChild<QScrollBar*>(bars[i]);
+            if (!values.isEmpty())
+                bar->setValue(values[i]);
+            settings << bar->value();
+        }
+        bool busyOverMessage = false;
+        w.messages.onShow = [&] { busyOverMessage |= w.pointer.busy; };
+        for (int i = 0; i < previews; ++i)
+            QTest::mouseClick(w.form.findChild<QWidget*>("Command3"), Qt::LeftButton);
+        QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
+        QTest::mouseClick(w.form.findChild<QWidget*>("Command1"), Qt::LeftButton);
+        QCOMPARE(w.messages.texts(), QStringList(previews, qs(text::kPreviewDone))
+                                         << qs(text::kApplyConfirm) << qs(text::kApplyDone) << qs(text::kSaveDone));
+        QVERIFY(w.pointer.wasEverBusy() && !busyOverMessage && !w.pointer.busy);
+
+        const QImage preview = w.form.findChild<DrawingSurface*>("Picture2")->image();
+        const QImage result = w.form.findChild<ImageView*>("Image2")->picture();
+        const Picture saved = LoadPicture(file);
+        QCOMPARE(result.size(), source.size());
+        QCOMPARE(saved.size(), source.size());
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x) {
+                const int v = colourAt(source, x, y);
+                const int once = rule(v, settings);
+                QCOMPARE(colourAt(preview, x, y), previews == 1 ? once : rule(once, settings));
+                QCOMPARE(colourAt(result, x, y), once);
+                QCOMPARE(colourAt(saved, x, y), once);
+            }
+    }
+
     void controls_data()
     {
         QTest::addColumn<QString>("window");
@@ -168,5 +262,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestLayout)
-#include "test_layout.moc"
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"

@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Breaks the program on purpose, one realistic fault at a time, and checks
+that the test run notices each.
+
+    scripts/mutate.py                 every fault below
+    scripts/mutate.py -k apply        the faults whose description holds "apply"
+    scripts/mutate.py --list          the faults, without running anything
+
+The sources are copied to a work folder (default /tmp/penumbrix-mutate) and
+built there once; each fault is then written into its file, the copy rebuilt
+and every test run. A fault is caught when the test run fails. A fault whose
+text is no longer found, or which doesn't build, is reported as an error: the
+list must follow the code.
+"""
+
+import argparse
+import collections
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# (file, text as it stands, the faulty text, what the fault is)
+FAULTS = [
+    # engine
+    ("engine/pixel_transform.cpp", "if (v < cutoffThreshold(s) && contrast > 0)",
+     "if (v <= cutoffThreshold(s) && contrast > 0)", "engine: a colour equal to the threshold is cut off"),
+    ("engine/pixel_transform.cpp", "if (v < cutoffThreshold(s) && contrast > 0)",
+     "if (v < cutoffThreshold(s) && contrast >= 0)", "engine: contrast 0 still cuts off"),
+    ("engine/pixel_transform.cpp", "return (std::int32_t(s.vsRange) * 100) * std::int32_t(s.vsCzoom);",
+     "return (std::int32_t(s.vsRange) * 10) * std::int32_t(s.vsCzoom);", "engine: threshold factor 10, not 100"),
+    ("engine/pixel_transform.cpp", "const std::int32_t b = q / 256;", "const std::int32_t b = q % 256;",
+     "engine: blue taken as a remainder"),
+    ("engine/pixel_transform.cpp",
+     "return clamp(red) + clamp(green) * 256 + clamp(blue) * 65536;",
+     "return clamp(blue) + clamp(green) * 256 + clamp(red) * 65536;", "engine: red and blue swapped in the result"),
+    ("engine/settings.h", '{Setting::Range, "vsRange", "lblRange", 0, 256, 128, 1, 128},',
+     '{Setting::Range, "vsRange", "lblRange", 0, 255, 128, 1, 128},', "engine: range slider stops at 255"),
+    ("engine/settings.h", '{Setting::Czoom, "0", 0},', '{Setting::Czoom, "0", 1},',
+     "engine: reset puts the multiplier back to its start value 1"),
+    ("engine/settings.h", '{Setting::Czoom, "vsCzoom", "lblCzoom", 0, 300, 1, 1, 0},',
+     '{Setting::Czoom, "vsCzoom", "lblCzoom", 0, 300, 1, 10, 0},', "engine: multiplier steps by 10"),
+    # images
+    ("images/document.cpp", "if (currentFileName_.isEmpty() || currentFileName_ == placeholder)",
+     "if (currentFileName_.isEmpty() || currentFileName_.compare(placeholder, Qt::CaseInsensitive) == 0)",
+     "images: the open-image test ignores letter case"),
+    ("images/document.cpp", "    busy.end();\n    services_.messages.show(qs(text::kPreviewDone), MessageButtons::Ok);",
+     "    services_.messages.show(qs(text::kPreviewDone), MessageButtons::Ok);\n    busy.end();",
+     "images: the hourglass stays on over the preview's message"),
+    ("images/document.cpp", "    proposedFileName_ = path;\n", "",
+     "images: the open dialog goes on proposing the placeholder"),
+    ("images/document.cpp", "    currentFileName_ = placeholder;\n    slots_.image2.setPicture(result);\n}",
+     "    slots_.image2.setPicture(result);\n}", "images: clearing keeps the current file name"),
+    ("images/document.cpp", "SavePicture(slots_.image2.picture(), currentFileName_);",
+     "SavePicture(slots_.picture2.image(), currentFileName_);", "images: save writes the preview surface"),
+    ("images/paths.cpp", 'QStringLiteral("/../share/penumbrix")', 'QStringLiteral("/../share")',
+     "images: the program looks for its placeholder in the wrong folder"),
+    ("images/event_boundary.cpp", "        busy_.setBusy(false);\n", "",
+     "images: an error leaves the hourglass on"),
+    # platform
+    ("platform/surfaces.cpp", "return border_ == Border::Sunken ? 2 : 0;", "return border_ == Border::Sunken ? 1 : 0;",
+     "platform: a sunken border counted once, not on both sides"),
+    ("platform/picture.cpp", "    if (!file.commit())\n        throw saveError(file, errno, path);",
+     "    (void)file.commit();", "platform: a failed commit of the save is ignored"),
+    # ui
+    ("ui/form1.cpp", "values[info.setting] = static_cast<std::int16_t>(bar(info.setting)->value());",
+     "values[info.setting] = static_cast<std::int16_t>(bar(info.setting)->value() - info.labelBias);",
+     "ui: the passes get the label values, not the bars'"),
+    ("ui/form1.cpp", "Picture2_->setGeometry(twipRect(5520, 4560, 2775, 2415));",
+     "Picture2_->setGeometry(twipRect(5520, 4650, 2775, 2415));", "ui: the preview surface 6 px low"),
+    ("ui/form1.cpp", "twipRect(czoom ? 3000 : 4920, row.top, 495, kRowHeight)",
+     "twipRect(czoom ? 4440 : 4920, row.top, 495, kRowHeight)", "ui: lblCzoom under the reset button"),
+    ("ui/form1.cpp", '"終了(&Q)"', '"終了(&X)"', "ui: quit item with the access key X"),
+    ("ui/form1.cpp", "bar(Setting::Red),      Picture1_,           bar(Setting::Green),",
+     "bar(Setting::Red),      bar(Setting::Green),           Picture1_,", "ui: Picture1 after vsGreen in tab order"),
+    ("ui/frm_about.h", '"Penumbrix    Version 0.50"', '"Penumbrix   Version 0.50"', "ui: about title with three spaces"),
+    ("ui/frm_about.cpp", "setWindowFlags(Qt::Tool | ", "setWindowFlags(Qt::Dialog | ",
+     "ui: the about window shows in the taskbar"),
+    ("ui/main.cpp", "QObject::connect(form, &Form1::aboutWindowShown, &watch, &LastWindowWatch::watch);", "",
+     "ui: main stops watching the about window"),
+]
+
+
+def sync_sources(work):
+    """Copies the sources into the work folder, touching only changed files."""
+    skip = {".git", "build", "fuzz"}
+    for folder, dirs, files in os.walk(ROOT):
+        dirs[:] = [d for d in dirs if not (folder == ROOT and d in skip) and not d.startswith("build")]
+        target = os.path.join(work, os.path.relpath(folder, ROOT))
+        os.makedirs(target, exist_ok=True)
+        for name in files:
+            src, dst = os.path.join(folder, name), os.path.join(target, name)
+            if not os.path.exists(dst) or not filecmp.cmp(src, dst, shallow=False):
+                shutil.copy2(src, dst)
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("-k", default="", help="only the faults whose description holds this text")
+    parser.add_argument("--work", default="/tmp/penumbrix-mutate")
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args()
+    faults = [f for f in FAULTS if args.k in f[3]]
+    if args.list:
+        for f in faults:
+            print(f[3])
+        return 0
+
+    work = args.work
+    sync_sources(work)
+    build = os.path.join(work, "build")
+    testdata = os.path.abspath(os.path.join(ROOT, "..", "shared", "testdata"))
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    steps = [["cmake", "-S", work, "-B", build, "-DCMAKE_BUILD_TYPE=Release", f"-DPENUMBRIX_TESTDATA_DIR={testdata}"],
+             ["cmake", "--build", build, f"-j{os.cpu_count()}"],
+             ["ctest", "--test-dir", build, "--timeout", "300"]]
+    for step in steps:
+        r = run(step, env=env)
+        if r.returncode != 0:
+            print(r.stdout[-4000:])
+            print("the unchanged program does not build or pass its tests:", " ".join(step))
+            return 2
+
+    score = collections.defaultdict(lambda: [0, 0])
+    errors = 0
+    for path, text, faulty, what in faults:
+        file = os.path.join(work, path)
+        with open(file, encoding="utf-8") as f:
+            original = f.read()
+        if original.count(text) != 1:
+            print(f"ERROR   {what}: the text is found {original.count(text)} times in {path}")
+            errors += 1
+            continue
+        with open(file, "w", encoding="utf-8") as f:
+            f.write(original.replace(text, faulty))
+        try:
+            built = run(steps[1], env=env)
+            if built.returncode != 0:
+                print(f"ERROR   {what}: does not build")
+                errors += 1
+                continue
+            tested = run(steps[2], env=env)
+            caught = tested.returncode != 0
+            failing = [l.split(":")[0].split()[-1] for l in tested.stdout.splitlines() if "***Failed" in l]
+            folder = path.split("/")[0]
+            score[folder][0] += caught
+            score[folder][1] += 1
+            print(f"{'caught ' if caught else 'MISSED '} {what}" + (f"  ({', '.join(failing)})" if failing else ""),
+                  flush=True)
+        finally:
+            with open(file, "w", encoding="utf-8") as f:
+                f.write(original)
+    run(steps[1], env=env)
+
+    caught = sum(c for c, _ in score.values())
+    total = sum(t for _, t in score.values())
+    print()
+    for folder in sorted(score):
+        print(f"{folder}: {score[folder][0]} of {score[folder][1]} caught")
+    print(f"{caught} of {total} faults caught" + (f", {errors} errors" if errors else ""))
+    return 0 if caught == total and not errors else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
