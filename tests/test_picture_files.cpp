@@ -84,23 +84,41 @@ class TestPictureFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void goodPictures_data()
+    // Every conformance picture: the good ones load as their reference
+    // shows them; the questionable and bad ones load (and then match their
+    // reference where there is one) or are refused as no valid picture.
+    void conformance_data()
     {
         QTest::addColumn<QString>("name");
-        const QStringList names = QDir(kSuite + "/g").entryList({"*.bmp"}, QDir::Files);
-        QVERIFY(names.size() > 20);
-        for (const QString& name : names)
-            QTest::newRow(qPrintable(name)) << name;
+        for (const QString sub : {"g", "q", "b"})
+            for (const QString& name : QDir(kSuite + "/" + sub).entryList({"*.bmp"}, QDir::Files))
+                QTest::newRow(qPrintable(sub + "/" + name)) << sub + "/" + name;
     }
-    void goodPictures()
+    void conformance()
     {
         QFETCH(QString, name);
-        const Picture p = LoadPicture(kSuite + "/g/" + name);
-        const QImage ref = QImage(kSuite + "/ref/g-" + QString(name).replace(".bmp", ".png"))
-                               .convertToFormat(kPictureFormat);
+        Picture p;
+        const int error = errorOf([&] { p = LoadPicture(kSuite + "/" + name); });
+        if (error != 0 && !name.startsWith("g/")) {
+            QCOMPARE(error, int(RuntimeError::InvalidPicture));
+            return;
+        }
+        QCOMPARE(error, 0);
         QCOMPARE(p.format(), kPictureFormat);
+        // pal8os2v2's reference misreads its 64-byte header; the picture is pal8's.
+        const QString refName = kSuite + "/ref/" +
+                                (name == "q/pal8os2v2.bmp" ? "g/pal8.bmp" : name).replace("/", "-").replace(".bmp", ".png");
+        if (!QFile::exists(refName))
+            return;
+        const QImage ref = QImage(refName).convertToFormat(kPictureFormat);
         QCOMPARE(p.size(), ref.size());
-        const int tolerance = name.startsWith("rgb16") || name.startsWith("rgba16") ? 7 : 0;
+        // Decoders widen channels of other than 8 bits differently: within one
+        // step of the narrowest channel (its width in bits, by the file's name).
+        const QMap<QString, int> narrowest{{"rgb16-231", 1}, {"rgba16-1924", 1}, {"rgb16-3103", 3},
+                                           {"rgba16-4444", 4}, {"rgba32-61754", 5}, {"rgb32-7187", 7}};
+        int tolerance = name.contains("rgb16") || name.contains("rgba16") ? 7 : 0;
+        if (name.startsWith("q/r") && !name.contains("rgba16-5551"))
+            tolerance = std::max(1, 256 >> narrowest.value(QFileInfo(name).baseName(), 8));
         for (int y = 0; y < p.height(); ++y) {
             for (int x = 0; x < p.width(); ++x) {
                 const std::int32_t got = colourAt(p, x, y), want = colourAt(ref, x, y);
@@ -111,25 +129,6 @@ private slots:
                 }
             }
         }
-    }
-
-    void questionableAndBadPictures_data()
-    {
-        QTest::addColumn<QString>("path");
-        for (const QString sub : {"q", "b"}) {
-            for (const QString& name : QDir(kSuite + "/" + sub).entryList({"*.bmp"}, QDir::Files))
-                QTest::newRow(qPrintable(sub + "/" + name)) << kSuite + "/" + sub + "/" + name;
-        }
-    }
-    void questionableAndBadPictures()
-    {
-        QFETCH(QString, path);
-        Picture p;
-        const int error = errorOf([&] { p = LoadPicture(path); });
-        if (error != 0)
-            QCOMPARE(error, int(RuntimeError::InvalidPicture));
-        else
-            QVERIFY(!p.isNull() && p.format() == kPictureFormat);
     }
 
     // What the conformance pictures leave out.
