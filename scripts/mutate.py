@@ -17,6 +17,7 @@ import argparse
 import collections
 import filecmp
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -148,7 +149,7 @@ def main():
                 continue
             tested = run(steps[2], env=env)
             caught = tested.returncode != 0
-            failing = [l.split(":")[0].split()[-1] for l in tested.stdout.splitlines() if "***Failed" in l]
+            failing = re.findall(r"Test +#\d+: (\S+) \.*\*+(?:Failed|Timeout)", tested.stdout)
             folder = path.split("/")[0]
             score[folder][0] += caught
             score[folder][1] += 1
