@@ -21,9 +21,8 @@ struct Rig {
     testing::ProgramFolders folders;
     fakes::Messages messages;
     fakes::OpenDialogScript dialog;
-    fakes::Pointer pointer;
     fakes::BrowserLog browser;
-    Form1 form{{messages, dialog, pointer, browser}, folders.paths};
+    Form1 form{{messages, dialog, browser}, folders.paths};
 
     Rig()
     {

@@ -5,8 +5,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include "ui/frm_about.h"
 #include "ui/home_page.h"
@@ -95,6 +98,68 @@ protected:
         triggerAction(action);
         event->accept();
     }
+
+    // A press in the track steps the value by one towards the pointer, with
+    // the left or the middle button, whatever the style's habit of jumping to
+    // the pointer; held, it goes on stepping by one until the release. On the
+    // arrows and the thumb the middle button does what the left one does.
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        const bool stepButton = event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton;
+        if (stepButton && !(event->buttons() & ~event->button()) && minimum() != maximum()) {
+            QStyleOptionSlider option;
+            initStyleOption(&option);
+            const QStyle::SubControl part =
+                style()->hitTestComplexControl(QStyle::CC_ScrollBar, &option, event->position().toPoint(), this);
+            if (part == QStyle::SC_ScrollBarAddPage || part == QStyle::SC_ScrollBarSubPage) {
+                const SliderAction step = part == QStyle::SC_ScrollBarAddPage ? SliderSingleStepAdd
+                                                                           : SliderSingleStepSub;
+                trackButton_ = event->button();
+                triggerAction(step);
+                setRepeatAction(step);
+                event->accept();
+                return;
+            }
+        }
+        QScrollBar::mousePressEvent(asLeftButton(event).get());
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (trackButton_ != Qt::NoButton) {
+            if (event->button() == trackButton_) {
+                trackButton_ = Qt::NoButton;
+                setRepeatAction(SliderNoAction);
+            }
+            return;
+        }
+        QScrollBar::mouseReleaseEvent(asLeftButton(event).get());
+    }
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        if (trackButton_ == Qt::NoButton)
+            QScrollBar::mouseMoveEvent(asLeftButton(event).get());
+    }
+    void hideEvent(QHideEvent* event) override
+    {
+        trackButton_ = Qt::NoButton;
+        setRepeatAction(SliderNoAction);
+        QScrollBar::hideEvent(event);
+    }
+
+private:
+    // The event as if the middle button were the left one.
+    static std::unique_ptr<QMouseEvent> asLeftButton(QMouseEvent* event)
+    {
+        auto swap = [](Qt::MouseButtons buttons) {
+            return buttons & Qt::MiddleButton ? (buttons & ~Qt::MiddleButton) | Qt::LeftButton : buttons;
+        };
+        const Qt::MouseButton button = event->button() == Qt::MiddleButton ? Qt::LeftButton : event->button();
+        return std::make_unique<QMouseEvent>(event->type(), event->position(), event->scenePosition(),
+                                             event->globalPosition(), button, swap(event->buttons()),
+                                             event->modifiers(), event->pointingDevice());
+    }
+
+    Qt::MouseButton trackButton_ = Qt::NoButton;
 };
 
 // The seven rows of the adjustment panel, top to bottom.
@@ -121,7 +186,7 @@ constexpr int kRowHeight = 255;
 } // namespace
 
 Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
-    : QMainWindow(parent), services_(services), boundary_(services.messages, services.busy)
+    : QMainWindow(parent), services_(services), boundary_(services.messages, busy_)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kProgramTitle));
@@ -139,7 +204,7 @@ Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     connectEvents();
 
     document_ = std::make_unique<Document>(ImageSlots{*Image1_, *Image2_, *Picture2_, *Picture1_},
-                                           DocumentServices{services.messages, services.openDialog, services.busy},
+                                           DocumentServices{services.messages, services.openDialog, busy_},
                                            std::move(paths), [this] { return readSettings(); });
 
     resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
