@@ -187,7 +187,6 @@ private slots:
         row("B track right", Setting::Blue, QStyle::SC_ScrollBarAddPage, 129, "1");
         row("G track left, middle button", Setting::Green, QStyle::SC_ScrollBarSubPage, 127, "-1", Qt::MiddleButton);
         row("czoom track right, middle button", Setting::Czoom, QStyle::SC_ScrollBarAddPage, 2, "2", Qt::MiddleButton);
-        row("R arrow left, middle button", Setting::Red, QStyle::SC_ScrollBarSubLine, 127, "-1", Qt::MiddleButton);
         row("czoom arrow right", Setting::Czoom, QStyle::SC_ScrollBarAddLine, 2, "2");
         row("contrast key right", Setting::Contrast, -Qt::Key_Right, 129, "1");
         row("range key left", Setting::Range, -Qt::Key_Left, 127, "-1");
@@ -225,6 +224,8 @@ private slots:
             (bar->*&BarAccess::initStyleOption)(&option);
             QRect area = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
             QTest::mouseClick(bar, Qt::MouseButton(button), {}, area.center());
+            if (button != Qt::LeftButton)
+                QTest::qWait(600); // past the delay before a held button repeats: released, it doesn't
         }
         QCOMPARE(bar->value(), expectedValue);
         QCOMPARE(label->text(), expectedLabel);

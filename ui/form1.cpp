@@ -101,8 +101,7 @@ protected:
 
     // A press in the track steps the value by one towards the pointer, with
     // the left or the middle button, whatever the style's habit of jumping to
-    // the pointer; held, it goes on stepping by one until the release. On the
-    // arrows and the thumb the middle button does what the left one does.
+    // the pointer; held, it goes on stepping by one until the release.
     void mousePressEvent(QMouseEvent* event) override
     {
         const bool stepButton = event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton;
@@ -121,23 +120,16 @@ protected:
                 return;
             }
         }
-        QScrollBar::mousePressEvent(asLeftButton(event).get());
+        QScrollBar::mousePressEvent(event);
     }
     void mouseReleaseEvent(QMouseEvent* event) override
     {
-        if (trackButton_ != Qt::NoButton) {
-            if (event->button() == trackButton_) {
-                trackButton_ = Qt::NoButton;
-                setRepeatAction(SliderNoAction);
-            }
-            return;
+        if (trackButton_ == Qt::NoButton) {
+            QScrollBar::mouseReleaseEvent(event);
+        } else if (event->button() == trackButton_) {
+            trackButton_ = Qt::NoButton;
+            setRepeatAction(SliderNoAction);
         }
-        QScrollBar::mouseReleaseEvent(asLeftButton(event).get());
-    }
-    void mouseMoveEvent(QMouseEvent* event) override
-    {
-        if (trackButton_ == Qt::NoButton)
-            QScrollBar::mouseMoveEvent(asLeftButton(event).get());
     }
     void hideEvent(QHideEvent* event) override
     {
@@ -147,18 +139,6 @@ protected:
     }
 
 private:
-    // The event as if the middle button were the left one.
-    static std::unique_ptr<QMouseEvent> asLeftButton(QMouseEvent* event)
-    {
-        auto swap = [](Qt::MouseButtons buttons) {
-            return buttons & Qt::MiddleButton ? (buttons & ~Qt::MiddleButton) | Qt::LeftButton : buttons;
-        };
-        const Qt::MouseButton button = event->button() == Qt::MiddleButton ? Qt::LeftButton : event->button();
-        return std::make_unique<QMouseEvent>(event->type(), event->position(), event->scenePosition(),
-                                             event->globalPosition(), button, swap(event->buttons()),
-                                             event->modifiers(), event->pointingDevice());
-    }
-
     Qt::MouseButton trackButton_ = Qt::NoButton;
 };
 
