@@ -2,7 +2,7 @@
 # Installs what building, running and testing the program need, from Debian's
 # packages, when anything is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev fonts-ipafont-gothic xdg-utils)
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev qt6-translations-l10n fonts-ipafont-gothic xdg-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
