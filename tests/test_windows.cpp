@@ -48,9 +48,8 @@ struct JumpingStyle : QProxyStyle {
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* data) const override
     {
-        if (hint == SH_ScrollBar_LeftClickAbsolutePosition || hint == SH_ScrollBar_MiddleClickAbsolutePosition)
-            return 1;
-        return QProxyStyle::styleHint(hint, option, widget, data);
+        return hint == SH_ScrollBar_LeftClickAbsolutePosition || hint == SH_ScrollBar_MiddleClickAbsolutePosition
+                   ? 1 : QProxyStyle::styleHint(hint, option, widget, data);
     }
 };
 
@@ -101,7 +100,8 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(control) << QString::fromLatin1(keys) << expected;
         };
         row("preview button", "Command3", "", {qs(text::kPreviewDone), "hourglass", "pointer back"});
-        row("apply button", "Command2", "", {qs(text::kApplyConfirm), qs(text::kApplyDone), "hourglass", "pointer back"});
+        row("apply button", "Command2", "",
+            {qs(text::kApplyConfirm), qs(text::kApplyDone), "hourglass", "pointer back"});
         row("save button", "Command1", "", saved);
         row("save item", "AllImageSave", "", saved);
         row("Ctrl+S on a slider", "vsRed", "Ctrl+S", saved);
@@ -142,7 +142,7 @@ private slots:
         };
         CursorWatch watch;
         watch.changed = [&] {
-            if (seen.isEmpty() || seen.constLast() != pointer())
+            if (seen.value(seen.size() - 1) != pointer()) // Qt tells of a change twice
                 seen << pointer();
         };
         rig.form.installEventFilter(&watch);
@@ -333,11 +333,12 @@ private slots:
     void platformTexts_data()
     {
         QTest::addColumn<bool>("translated");
-        QTest::addColumn<QStringList>("expected"); // the box's buttons, then the dialog's labels
+        QTest::addColumn<QStringList>("expected"); // the box's buttons; the dialog's labels, types and files
+        const QStringList dialog{qs("画像(*.BMP)"), "a.bmp", "b.BMP"};
         QTest::newRow("Qt's Japanese translation")
-            << true << QStringList{"OK", qs("キャンセル"), qs("アドレス:"), qs("ファイル名(&N):"), qs("ファイルの種類:")};
+            << true << QStringList{"OK", qs("キャンセル"), qs("ファイル名(&N):"), qs("ファイルの種類:")} + dialog;
         QTest::newRow("no translation: English")
-            << false << QStringList{"OK", "Cancel", "Look in:", "File &name:", "Files of type:"};
+            << false << QStringList{"OK", "Cancel", "File &name:", "Files of type:"} + dialog;
     }
     void platformTexts()
     {
@@ -346,13 +347,13 @@ private slots:
         QTemporaryDir folder;
         for (const char* name : {"a.bmp", "b.BMP", "c.png"})
             QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
-        const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-        if (translated && !QFile::exists(qtTranslations + "/qtbase_ja.qm"))
+        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (translated && !QFile::exists(qtFolder + "/qtbase_ja.qm"))
             QSKIP("Qt's Japanese translation qtbase_ja.qm is not installed (Debian: qt6-translations-l10n)");
-        std::unique_ptr<QTranslator> translation(useJapanesePlatformTexts(translated ? qtTranslations : folder.path()));
+        std::unique_ptr<QTranslator> translation(useJapanesePlatformTexts(translated ? qtFolder : folder.path()));
         QCOMPARE(bool(translation), translated);
 
-        QStringList seen, types, listed;
+        QStringList seen;
         whenModal([&](QWidget* box) {
             for (auto* button : box->findChildren<QPushButton*>())
                 seen << button->text();
@@ -364,20 +365,20 @@ private slots:
             const QModelIndex root = model->index(folder.path());
             if (model->rowCount(root) < 2)
                 return false;
+            for (const char* label : {"fileNameLabel", "fileTypeLabel"})
+                seen << dialog->findChild<QLabel*>(label)->text();
+            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            for (int i = 0; i < types->count(); ++i)
+                seen << types->itemText(i);
+            QStringList files;
             for (int row = 0; row < model->rowCount(root); ++row)
-                listed << model->index(row, 0, root).data().toString();
-            for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
-                seen << dialog->findChild<QLabel*>(name)->text();
-            auto* typeBox = dialog->findChild<QComboBox*>("fileTypeCombo");
-            for (int i = 0; i < typeBox->count(); ++i)
-                types << typeBox->itemText(i);
+                files << model->index(row, 0, root).data().toString();
+            files.sort();
+            seen += files;
             return true;
         });
         QVERIFY(!QtOpenDialog().showOpen(qs(text::kImageFilter), folder.filePath("a.bmp")));
-        listed.sort();
         QCOMPARE(seen, expected);
-        QCOMPARE(types, QStringList{qs("画像(*.BMP)")});
-        QCOMPARE(listed, (QStringList{"a.bmp", "b.BMP"}));
     }
 
     // Every caption, half-width katakana included, is drawn by its own font,
