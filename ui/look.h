@@ -12,10 +12,10 @@
 #include <QRect>
 #include <QWidget>
 
-class QTranslator;
-
 #include <cstdint>
 #include <vector>
+
+class QTranslator;
 
 #include "platform/picture.h"
 
