@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <vector>
 
-class QTranslator;
-
 #include "platform/picture.h"
+
+class QTranslator;
 
 namespace penumbrix {
 
