@@ -1,6 +1,5 @@
 #include "platform/qt_services.h"
 
-#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -47,6 +46,9 @@ QStringList QtOpenDialog::nameFilters(const QString& filter)
 std::optional<QString> QtOpenDialog::showOpen(const QString& filter, const QString& proposedFileName)
 {
     QFileDialog dialog(owner_);
+    // Qt's own dialog, in the program's language whatever the desktop's; its
+    // type box shows "画像(*.BMP)", not the patterns behind it.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(nameFilters(filter));
@@ -66,12 +68,12 @@ void QtBusyPointer::setBusy(bool busy)
     if (busy == busy_)
         return;
     busy_ = busy;
-    if (!qApp)
+    if (!window_)
         return;
     if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        window_->setCursor(Qt::WaitCursor);
     else
-        QApplication::restoreOverrideCursor();
+        window_->unsetCursor();
 }
 
 void QtBrowser::open(const QString& address)

@@ -23,19 +23,23 @@ public:
     std::optional<QString> showOpen(const QString& filter, const QString& proposedFileName) override;
 
     // "description|pattern|description|pattern" to Qt's name filters; the
-    // patterns match whatever the letter case of the file names.
+    // patterns match whatever the letter case of the file names. The dialog
+    // shows each entry by its description alone.
     static QStringList nameFilters(const QString& filter);
 
 private:
     QPointer<QWidget> owner_;
 };
 
+// The hourglass as one window's own pointer: other windows, the message
+// boxes included, keep theirs.
 class QtBusyPointer : public BusyPointer {
 public:
-    ~QtBusyPointer() override { setBusy(false); }
+    explicit QtBusyPointer(QWidget* window) : window_(window) {}
     void setBusy(bool busy) override;
 
 private:
+    QPointer<QWidget> window_;
     bool busy_ = false;
 };
 

@@ -2,7 +2,7 @@
 # Installs what building, running and testing the program need, from Debian's
 # packages, when anything is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev fonts-ipafont-gothic xdg-utils
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev qt6-translations-l10n fonts-ipafont-gothic xdg-utils
           xvfb xdotool x11-apps) # the last three: the test that runs the built program
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include "support.h"
 #include "ui/form1.h"
 #include "ui/frm_about.h"
+#include "ui/look.h"
 #include "ui/window_watch.h"
 
 using namespace penumbrix;
@@ -21,9 +22,8 @@ struct Rig {
     testing::ProgramFolders folders;
     fakes::Messages messages;
     fakes::OpenDialogScript dialog;
-    fakes::Pointer pointer;
     fakes::BrowserLog browser;
-    Form1 form{{messages, dialog, pointer, browser}, folders.paths};
+    Form1 form{{messages, dialog, browser}, folders.paths};
 
     Rig()
     {
@@ -41,6 +41,44 @@ struct Rig {
 struct BarAccess : QScrollBar {
     using QScrollBar::initStyleOption;
 };
+
+// A style that moves the thumb to the pointer on a click in the track, with
+// either button, as some desktops' styles do.
+struct JumpingStyle : QProxyStyle {
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override
+    {
+        return hint == SH_ScrollBar_LeftClickAbsolutePosition || hint == SH_ScrollBar_MiddleClickAbsolutePosition
+                   ? 1 : QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+// Calls `changed` whenever the watched widget's own pointer is set or unset.
+struct CursorWatch : QObject {
+    std::function<void()> changed;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::CursorChange)
+            changed();
+        return false;
+    }
+};
+
+// Once a modal window is up, hands it to `inspect` until that returns true
+// (or a few seconds have passed), then closes it as cancelled.
+void whenModal(std::function<bool(QWidget*)> inspect)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, inspect, tries = 0]() mutable {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (++tries > 500 || (dialog && inspect(dialog))) {
+            timer->deleteLater();
+            if (dialog)
+                dialog->reject();
+        }
+    });
+    timer->start(10);
+}
 
 QString startLabel(Setting s) { return QString::fromLatin1(s == Setting::Czoom ? "1" : "0"); }
 
@@ -61,8 +99,9 @@ private slots:
         auto row = [](const char* name, const char* control, const char* keys, const QStringList& expected) {
             QTest::newRow(name) << QString::fromLatin1(control) << QString::fromLatin1(keys) << expected;
         };
-        row("preview button", "Command3", "", {qs(text::kPreviewDone)});
-        row("apply button", "Command2", "", {qs(text::kApplyConfirm), qs(text::kApplyDone)});
+        row("preview button", "Command3", "", {qs(text::kPreviewDone), "hourglass", "pointer back"});
+        row("apply button", "Command2", "",
+            {qs(text::kApplyConfirm), qs(text::kApplyDone), "hourglass", "pointer back"});
         row("save button", "Command1", "", saved);
         row("save item", "AllImageSave", "", saved);
         row("Ctrl+S on a slider", "vsRed", "Ctrl+S", saved);
@@ -95,6 +134,22 @@ private slots:
         auto copied = [&] { return preview->picture().cacheKey() == source->picture().cacheKey(); };
         QStringList seen;
         rig.dialog.onShow = [&] { seen << (copied() ? "copied, then open" : "open"); };
+        // The passes' hourglass is the main window's own pointer, and the
+        // default pointer is back when a message shows.
+        auto pointer = [&] {
+            return QString(rig.form.cursor().shape() == Qt::WaitCursor ? "hourglass" : "pointer back") +
+                   (QApplication::overrideCursor() ? " for the whole program" : "");
+        };
+        CursorWatch watch;
+        watch.changed = [&] {
+            if (seen.value(seen.size() - 1) != pointer()) // Qt tells of a change twice
+                seen << pointer();
+        };
+        rig.form.installEventFilter(&watch);
+        rig.messages.onShow = [&] {
+            if (pointer() != "pointer back")
+                seen << pointer() + " at a message";
+        };
         connect(&rig.form, &Form1::aboutWindowShown, this, [&] { seen << "about"; });
 
         QObject* target = rig.find<QObject>(qPrintable(control));
@@ -123,11 +178,15 @@ private slots:
         QTest::addColumn<int>("part"); // the part clicked (the thumb: dragged to the value), or minus the key
         QTest::addColumn<int>("expectedValue");
         QTest::addColumn<QString>("expectedLabel");
-        auto row = [](const char* name, Setting s, int part, int value, const char* label) {
-            QTest::newRow(name) << int(s) << part << value << QString::fromLatin1(label);
+        QTest::addColumn<int>("button");
+        auto row = [](const char* name, Setting s, int part, int value, const char* label,
+                      Qt::MouseButton button = Qt::LeftButton) {
+            QTest::newRow(name) << int(s) << part << value << QString::fromLatin1(label) << int(button);
         };
         row("R arrow right", Setting::Red, QStyle::SC_ScrollBarAddLine, 129, "1");
         row("B track right", Setting::Blue, QStyle::SC_ScrollBarAddPage, 129, "1");
+        row("G track left, middle button", Setting::Green, QStyle::SC_ScrollBarSubPage, 127, "-1", Qt::MiddleButton);
+        row("czoom track right, middle button", Setting::Czoom, QStyle::SC_ScrollBarAddPage, 2, "2", Qt::MiddleButton);
         row("czoom arrow right", Setting::Czoom, QStyle::SC_ScrollBarAddLine, 2, "2");
         row("contrast key right", Setting::Contrast, -Qt::Key_Right, 129, "1");
         row("range key left", Setting::Range, -Qt::Key_Left, 127, "-1");
@@ -145,8 +204,11 @@ private slots:
         QFETCH(int, part);
         QFETCH(int, expectedValue);
         QFETCH(QString, expectedLabel);
+        QFETCH(int, button);
+        JumpingStyle jumping;
         Rig rig;
         QScrollBar* bar = rig.bar(Setting(setting));
+        bar->setStyle(&jumping); // a click in the track still steps by one
         QLabel* label = rig.label(Setting(setting));
         QCOMPARE(label->text(), startLabel(Setting(setting)));
         if (part < 0) {
@@ -161,7 +223,9 @@ private slots:
             QStyleOptionSlider option;
             (bar->*&BarAccess::initStyleOption)(&option);
             QRect area = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
-            QTest::mouseClick(bar, Qt::LeftButton, {}, area.center());
+            QTest::mouseClick(bar, Qt::MouseButton(button), {}, area.center());
+            if (button != Qt::LeftButton)
+                QTest::qWait(600); // past the delay before a held button repeats: released, it doesn't
         }
         QCOMPARE(bar->value(), expectedValue);
         QCOMPARE(label->text(), expectedLabel);
@@ -261,6 +325,60 @@ private slots:
         QVERIFY(!about && !frmAbout::instance());
         rig.form.Version_Click();
         QVERIFY(frmAbout::instance() && frmAbout::instance()->isVisible());
+    }
+
+    // Qt's own texts: Japanese from Qt's translation, English where it is
+    // missing. The open dialog shows the filter's description alone and lists
+    // .bmp files in either letter case.
+    void platformTexts_data()
+    {
+        QTest::addColumn<bool>("translated");
+        QTest::addColumn<QStringList>("expected"); // the box's buttons; the dialog's labels, types and files
+        const QStringList dialog{qs("画像(*.BMP)"), "a.bmp", "b.BMP"};
+        QTest::newRow("Qt's Japanese translation")
+            << true << QStringList{"OK", qs("キャンセル"), qs("ファイル名(&N):"), qs("ファイルの種類:")} + dialog;
+        QTest::newRow("no translation: English")
+            << false << QStringList{"OK", "Cancel", "File &name:", "Files of type:"} + dialog;
+    }
+    void platformTexts()
+    {
+        QFETCH(bool, translated);
+        QFETCH(QStringList, expected);
+        QTemporaryDir folder;
+        for (const char* name : {"a.bmp", "b.BMP", "c.png"})
+            QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
+        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (translated && !QFile::exists(qtFolder + "/qtbase_ja.qm"))
+            QSKIP("Qt's Japanese translation qtbase_ja.qm is not installed (Debian: qt6-translations-l10n)");
+        std::unique_ptr<QTranslator> translation(useJapanesePlatformTexts(translated ? qtFolder : folder.path()));
+        QCOMPARE(bool(translation), translated);
+
+        QStringList seen;
+        whenModal([&](QWidget* box) {
+            for (auto* button : box->findChildren<QPushButton*>())
+                seen << button->text();
+            return true;
+        });
+        QtMessageService().show("?", MessageButtons::OkCancel);
+        whenModal([&](QWidget* dialog) {
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            const QModelIndex root = model->index(folder.path());
+            if (model->rowCount(root) < 2)
+                return false;
+            for (const char* label : {"fileNameLabel", "fileTypeLabel"})
+                seen << dialog->findChild<QLabel*>(label)->text();
+            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            for (int i = 0; i < types->count(); ++i)
+                seen << types->itemText(i);
+            QStringList files;
+            for (int row = 0; row < model->rowCount(root); ++row)
+                files << model->index(row, 0, root).data().toString();
+            files.sort();
+            seen += files;
+            return true;
+        });
+        QVERIFY(!QtOpenDialog().showOpen(qs(text::kImageFilter), folder.filePath("a.bmp")));
+        QCOMPARE(seen, expected);
     }
 
     // Every caption, half-width katakana included, is drawn by its own font,

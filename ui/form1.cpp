@@ -5,8 +5,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include "ui/frm_about.h"
 #include "ui/home_page.h"
@@ -95,6 +98,48 @@ protected:
         triggerAction(action);
         event->accept();
     }
+
+    // A press in the track steps the value by one towards the pointer, with
+    // the left or the middle button, whatever the style's habit of jumping to
+    // the pointer; held, it goes on stepping by one until the release.
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        const bool stepButton = event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton;
+        if (stepButton && !(event->buttons() & ~event->button()) && minimum() != maximum()) {
+            QStyleOptionSlider option;
+            initStyleOption(&option);
+            const QStyle::SubControl part =
+                style()->hitTestComplexControl(QStyle::CC_ScrollBar, &option, event->position().toPoint(), this);
+            if (part == QStyle::SC_ScrollBarAddPage || part == QStyle::SC_ScrollBarSubPage) {
+                const SliderAction step = part == QStyle::SC_ScrollBarAddPage ? SliderSingleStepAdd
+                                                                           : SliderSingleStepSub;
+                trackButton_ = event->button();
+                triggerAction(step);
+                setRepeatAction(step);
+                event->accept();
+                return;
+            }
+        }
+        QScrollBar::mousePressEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override
+    {
+        if (trackButton_ == Qt::NoButton) {
+            QScrollBar::mouseReleaseEvent(event);
+        } else if (event->button() == trackButton_) {
+            trackButton_ = Qt::NoButton;
+            setRepeatAction(SliderNoAction);
+        }
+    }
+    void hideEvent(QHideEvent* event) override
+    {
+        trackButton_ = Qt::NoButton;
+        setRepeatAction(SliderNoAction);
+        QScrollBar::hideEvent(event);
+    }
+
+private:
+    Qt::MouseButton trackButton_ = Qt::NoButton;
 };
 
 // The seven rows of the adjustment panel, top to bottom.
@@ -121,7 +166,7 @@ constexpr int kRowHeight = 255;
 } // namespace
 
 Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
-    : QMainWindow(parent), services_(services), boundary_(services.messages, services.busy)
+    : QMainWindow(parent), services_(services), boundary_(services.messages, busy_)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kProgramTitle));
@@ -139,7 +184,7 @@ Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     connectEvents();
 
     document_ = std::make_unique<Document>(ImageSlots{*Image1_, *Image2_, *Picture2_, *Picture1_},
-                                           DocumentServices{services.messages, services.openDialog, services.busy},
+                                           DocumentServices{services.messages, services.openDialog, busy_},
                                            std::move(paths), [this] { return readSettings(); });
 
     resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());

@@ -14,6 +14,7 @@
 #include "images/document.h"
 #include "images/event_boundary.h"
 #include "images/paths.h"
+#include "platform/qt_services.h"
 #include "platform/surfaces.h"
 #include "ui/window_services.h"
 
@@ -84,6 +85,8 @@ private:
     AdjustmentSettings readSettings() const;
 
     WindowServices services_;
+    // The passes' hourglass: this window's own pointer, not the application's.
+    QtBusyPointer busy_{this};
     EventBoundary boundary_;
 
     WindowFace* face_ = nullptr;

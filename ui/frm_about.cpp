@@ -51,7 +51,7 @@ frmAbout* frmAbout::showInstance(const WindowServices& services)
 frmAbout* frmAbout::instance() { return theAboutWindow; }
 
 frmAbout::frmAbout(const WindowServices& services)
-    : QDialog(nullptr), services_(services), boundary_(services.messages, services.busy)
+    : QDialog(nullptr), services_(services), boundary_(services.messages, busy_)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QString::fromUtf8("ﾊﾞｰｼﾞｮﾝ情報"));

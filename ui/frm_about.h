@@ -9,6 +9,7 @@
 #include <QDialog>
 
 #include "images/event_boundary.h"
+#include "platform/qt_services.h"
 #include "platform/surfaces.h"
 #include "ui/window_services.h"
 
@@ -41,6 +42,7 @@ private:
     explicit frmAbout(const WindowServices& services);
 
     WindowServices services_;
+    QtBusyPointer busy_{this};
     EventBoundary boundary_;
     QPushButton* cmdOK_ = nullptr;
     DrawingSurface* Picture1_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTranslator>
 
 // The windows' pictures are compiled into this library; a static library's
 // resources are registered by hand.
@@ -27,6 +28,15 @@ QIcon programIcon()
 {
     registerWindowResources();
     return QIcon(QStringLiteral(":/penumbrix/penumbrix.png"));
+}
+
+QTranslator* useJapanesePlatformTexts(const QString& folder)
+{
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QStringLiteral("qtbase_ja"), folder) && QCoreApplication::installTranslator(translator))
+        return translator;
+    delete translator;
+    return nullptr;
 }
 
 void useJapaneseFonts()

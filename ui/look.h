@@ -17,6 +17,8 @@
 
 #include "platform/picture.h"
 
+class QTranslator;
+
 namespace penumbrix {
 
 constexpr int twipsToPixels(int twips) { return twips / 15; }
@@ -36,6 +38,13 @@ inline QColor bgrColour(std::uint32_t bgr)
 // The windows name Windows' Japanese fonts; this maps them, once, onto the
 // Japanese fonts installed here (IPA P Gothic first).
 void useJapaneseFonts();
+
+// Qt's own texts (message box buttons, the open dialog) in Japanese, from
+// Qt's translation "qtbase_ja" in `folder`, whatever the desktop's language:
+// the program speaks Japanese by design. Returns the installed translation,
+// owned by the application, or nullptr when the folder has none; Qt's texts
+// then stay English.
+QTranslator* useJapanesePlatformTexts(const QString& folder);
 
 // A font of the layout: a family as the windows name it, and a size in
 // pixels (the layout is in pixels at 96 dpi: 9 pt is 12 px, 8.25 pt is 11 px,

@@ -2,6 +2,7 @@
 // about window have both been closed.
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QPointer>
 
 #include "images/paths.h"
@@ -49,13 +50,13 @@ int main(int argc, char* argv[])
     // The watch below ends the program; the windows' own flags don't.
     QApplication::setQuitOnLastWindowClosed(false);
     useJapaneseFonts();
+    useJapanesePlatformTexts(QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 
     MainWindowMessages messages;
     MainWindowOpenDialog openDialog;
-    QtBusyPointer busy;
     QtBrowser browser;
 
-    QPointer<Form1> form = new Form1({messages, openDialog, busy, browser}, ProgramPaths::forThisProgram());
+    QPointer<Form1> form = new Form1({messages, openDialog, browser}, ProgramPaths::forThisProgram());
     if (!form->Form_Load()) {
         // The placeholder picture is missing or unreadable: the error has
         // been shown in a box of its own, in the middle of the screen, and

@@ -1,7 +1,8 @@
 #pragma once
 // What the windows need from the outside world: the modal message box and
-// open dialog, the busy pointer and the web browser. The program hands in the
-// Qt implementations; tests hand in scripted fakes.
+// open dialog, and the web browser. The program hands in the Qt
+// implementations; tests hand in scripted fakes. (The busy pointer is each
+// window's own.)
 
 #include "platform/services.h"
 
@@ -10,7 +11,6 @@ namespace penumbrix {
 struct WindowServices {
     MessageService& messages;
     OpenDialog& openDialog;
-    BusyPointer& busy;
     Browser& browser;
 };
 
