@@ -545,14 +545,14 @@ private:
 // row. Runs, ends of rows and jumps move it; nothing is painted outside the
 // picture, so a run past the right edge is cut there and data past the top
 // ends the picture. Pixels the data never paints (skipped, or left when it
-// ends early) are black.
+// ends early) have colour 0 of the palette, as in other readers.
 Picture decodeRunLength(BmpSource& source, const Layout& l, const QString& path)
 {
     const Palette palette(source, l, path);
     Picture picture = allocatePicture(l.width, l.height, path);
     for (qint64 y = 0; y < l.height; ++y) {
         auto* row = reinterpret_cast<quint32*>(picture.scanLine(int(y)));
-        std::fill(row, row + l.width, Palette::kBlack);
+        std::fill(row, row + l.width, palette.colour[0]);
     }
     ByteStream in(source, l);
     const bool four = l.compression == kRle4;
