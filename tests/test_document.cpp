@@ -274,7 +274,8 @@ void TestDocument::openThatDoesNotHappenChangesNothing()
 void TestDocument::linkLayouts_data()
 {
     // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
-    // written in the link), "h:name>file" (a hard link).
+    // written in the link), "h:name>file" (a hard link), "a:link>target" (a
+    // link changed after the file was opened).
     QTest::addColumn<QStringList>("layout");
     QTest::addColumn<QString>("chosen"); // the name given to the dialog
     QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
@@ -290,6 +291,9 @@ void TestDocument::linkLayouts_data()
     QTest::newRow("a linked folder holding a relative link")
         << linkedFolder + QStringList{"f:shared/cover.bmp"} << "cur/cover.bmp" << "pictures/shared/cover.bmp";
     QTest::newRow("the same, the text's folder missing") << linkedFolder << "cur/cover.bmp" << "pictures/shared/cover.bmp";
+    QTest::newRow("a linked folder pointed elsewhere after opening")
+        << linkedFolder + QStringList{"f:pictures/2025/cover.bmp", "a:cur>pictures/2025"} << "cur/cover.bmp"
+        << "pictures/shared/cover.bmp";
     QTest::newRow("a linked folder, then ..") << QStringList{"d:a/b", "f:a/pic.bmp", "f:pic.bmp", "l:L>a/b"}
                                               << "L/../pic.bmp" << "a/pic.bmp";
     QTest::newRow("a link whose text climbs to the placeholder")
@@ -309,18 +313,25 @@ void TestDocument::linkLayouts()
     f.doc.startUp();
     const QDir root(f.folders.root.path());
     quint32 seed = 10;
-    for (const QString& entry : layout) {
-        const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
-        QDir().mkpath(QFileInfo(name).path());
-        if (entry.startsWith("d:"))
-            QVERIFY(QDir().mkpath(name));
-        if (entry.startsWith("f:"))
-            SavePicture(patternPicture(20, 10, ++seed), name);
-        if (entry.startsWith("l:"))
-            QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
-        if (entry.startsWith("h:"))
-            QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
-    }
+    const auto build = [&](bool afterOpening) {
+        for (const QString& entry : layout) {
+            if (entry.startsWith("a:") != afterOpening)
+                continue;
+            const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
+            QDir().mkpath(QFileInfo(name).path());
+            if (entry.startsWith("d:"))
+                QVERIFY(QDir().mkpath(name));
+            if (entry.startsWith("f:"))
+                SavePicture(patternPicture(20, 10, ++seed), name);
+            if (entry.startsWith("a:"))
+                QFile::remove(name);
+            if (entry.startsWith("l:") || entry.startsWith("a:"))
+                QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
+            if (entry.startsWith("h:"))
+                QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
+        }
+    };
+    build(false);
     // Every entry under the root (the data folder aside): what each file holds, what each link says.
     const auto tree = [&] {
         QMap<QString, QByteArray> all;
@@ -334,9 +345,10 @@ void TestDocument::linkLayouts()
         }
         return all;
     };
-    QMap<QString, QByteArray> expected = tree();
     const Picture opened = LoadPicture(root.filePath(file));
     f.openFile(root.filePath(chosen));
+    build(true);
+    QMap<QString, QByteArray> expected = tree();
     QCOMPARE(f.doc.currentFileName(), root.filePath(chosen));
     QVERIFY(samePixels(f.image1.picture(), opened));
     const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
