@@ -68,20 +68,11 @@ private:
     std::vector<gid_t> saved_;
 };
 
-// The test is linked with fsync and renameat wrapped: while a FaultScope is
-// alive, the n-th call of the one it names fails as a failing disk would.
-struct Fault {
-    QString call;
-    int failing = 0;
-    int calls = 0;
-} fault;
-
-struct FaultScope {
-    FaultScope(const QString& call, int n) { fault = {call, n, 0}; }
-    ~FaultScope() { fault = {}; }
-};
-
-bool injected(const char* call) { return fault.call == QLatin1String(call) && ++fault.calls == fault.failing && (errno = EIO); }
+// The test is linked with fsync and renameat wrapped: the faultAt-th call of
+// the one named faultCall fails as a failing disk would.
+QString faultCall;
+int faultAt = 0;
+bool injected(const char* call) { return faultCall == QLatin1String(call) && --faultAt == 0 && (errno = EIO); }
 
 } // namespace
 
@@ -716,9 +707,10 @@ void TestDocument::saveTargets()
     }
     {
         ActingAs as(saver);
-        const QStringList call = extra.section("fail ", 1).split(' ');
-        const FaultScope fault(call.value(0), call.value(1).toInt());
+        faultCall = extra.section("fail ", 1).section(' ', 0, 0);
+        faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
         EventBoundary(f.messages, f.pointer).run([&] { f.doc.save(); });
+        faultCall.clear();
     }
     QFile::remove(filler);
     const QString done = QStringLiteral("画像の保存が完了しました");
