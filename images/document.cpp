@@ -81,10 +81,14 @@ void Document::open()
         return;
     const QString path = *chosen;
     proposedFileName_ = path;
-    Picture source = load_(path);
-    Picture result = load_(path);
+    // Found once, as the kernel finds it: the loads read, and save replaces,
+    // that file, whatever links and ".." the chosen name holds.
+    const UserFile file = findUserFile(path);
+    Picture source = load_(file.path);
+    Picture result = load_(file.path);
     slots_.image1.setPicture(source);
     currentFileName_ = path;
+    currentFile_ = file;
     slots_.image2.setPicture(result);
 }
 
@@ -127,7 +131,7 @@ void Document::save()
 {
     if (!isPictureOpen())
         return;
-    SavePicture(slots_.image2.picture(), currentFileName_);
+    SavePicture(slots_.image2.picture(), currentFile_.isNull() ? saveTargetOf(currentFileName_) : currentFile_);
     services_.messages.show(qs(text::kSaveDone), MessageButtons::Ok);
 }
 
@@ -140,6 +144,7 @@ void Document::clear()
     Picture result = load_(placeholder);
     slots_.image1.setPicture(source);
     currentFileName_ = placeholder;
+    currentFile_ = {};
     slots_.image2.setPicture(result);
 }
 
@@ -148,8 +153,10 @@ bool Document::isPictureOpen() const
     const QString placeholder = paths_.placeholder();
     if (currentFileName_.isEmpty() || currentFileName_ == placeholder)
         return false;
-    // The placeholder must never be written, whatever name it is reached by.
-    return !isSameFile(currentFileName_, placeholder);
+    // The placeholder must never be written, whatever name it was opened by
+    // or whatever has been put in the opened file's place since.
+    const UserFile file = currentFile_.isNull() ? UserFile{currentFileName_} : currentFile_;
+    return !isSameFile(file, placeholder);
 }
 
 } // namespace penumbrix

@@ -13,6 +13,7 @@
 
 #include "engine/pixel_transform.h"
 #include "images/paths.h"
+#include "platform/files.h"
 #include "platform/services.h"
 #include "platform/surfaces.h"
 
@@ -82,6 +83,7 @@ private:
     ProgramPaths paths_;
     std::function<AdjustmentSettings()> readSettings_;
     QString currentFileName_;
+    UserFile currentFile_; // the file the current name led to when it was opened
     QString proposedFileName_;
     PictureLoader load_;
 };

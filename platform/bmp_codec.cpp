@@ -2,8 +2,6 @@
 
 #include "platform/runtime_error.h"
 
-#include <QBuffer>
-#include <QImageReader>
 
 #include <algorithm>
 #include <bit>
@@ -38,13 +36,11 @@ constexpr qint64 kInfoHeaderSize = 40;
 constexpr qint64 kHeadBytes = kFileHeaderSize + 124 + 256 * 4;
 // Rows go through a buffer of about this size on their way to and from files.
 constexpr qint64 kChunkBytes = qint64(1) << 20;
-// Qt's reader refuses pictures of more pixels than this.
-constexpr qint64 kQtMaxPixels = qint64(16384) * 16384;
+// Palette pictures of more pixels than this are refused.
+constexpr qint64 kPaletteMaxPixels = qint64(16384) * 16384;
 // Run-length data can skip whole areas with a few bytes; a picture this small
 // may rely on that however short its data.
 constexpr qint64 kRunLengthFreePixels = qint64(1) << 18;
-// Bytes added after run-length data for Qt's reader: longer than any code.
-constexpr qint64 kRunLengthEnding = 2 * 256 + 5;
 
 enum Compression : quint32 {
     kRgb = 0,
@@ -220,7 +216,7 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
             invalid(path, "pixel data cut short");
     }
 
-    if (l.pixels() > kMaxPicturePixels || (bits <= 8 && l.pixels() > kQtMaxPixels))
+    if (l.pixels() > kMaxPicturePixels || (bits <= 8 && l.pixels() > kPaletteMaxPixels))
         tooLarge(path);
     return l;
 }
@@ -471,102 +467,140 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
     return picture;
 }
 
-// Rewrites a palette picture as a BMP with a 40-byte header and 4-byte
-// palette entries: the one layout Qt's reader takes without guessing, so
-// that it decodes exactly the picture checked above. Two-bit pixels, which
-// Qt doesn't know, become 8-bit.
-QByteArray canonicalBmp(BmpSource& source, const Layout& l, const QString& path)
-{
-    const bool widen = l.bitCount == 2;
-    const int bitCount = widen ? 8 : l.bitCount;
-    const qint64 rowBytes = (l.width * bitCount + 31) / 32 * 4;
-    const qint64 paletteBytes = qint64(l.paletteCount) * 4;
-    const qint64 dataOffset = kFileHeaderSize + kInfoHeaderSize + paletteBytes;
-    qint64 dataBytes = rowBytes * l.height;
-    qint64 codedBytes = 0;
-    if (l.runLength()) {
-        // No more than a picture's worth of the rawest coding, then an ending
-        // of our own (see below).
-        codedBytes = std::min(l.dataAvailable, 2 * dataBytes + 4 * l.height + 1024);
-        dataBytes = codedBytes + kRunLengthEnding;
-    }
+// Palette pictures: each index looked up in the palette as its row is read,
+// without any help from threads (opening must work where none can start).
+// Indexes past the palette are black.
+struct Palette {
+    quint32 colour[256];
 
-    QByteArray file(dataOffset + dataBytes, Qt::Uninitialized);
-    uchar* out = reinterpret_cast<uchar*>(file.data());
-    std::memset(out, 0, size_t(dataOffset));
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(out + 2, file.size() <= UINT_MAX ? quint32(file.size()) : 0u);
-    put32(out + 10, quint32(dataOffset));
-    uchar* info = out + kFileHeaderSize;
-    put32(info, kInfoHeaderSize);
-    put32(info + 4, quint32(l.width));
-    put32(info + 8, quint32(l.topDown ? -l.height : l.height));
-    put16(info + 12, 1);
-    put16(info + 14, quint32(bitCount));
-    put32(info + 16, l.compression);
-    put32(info + 32, quint32(l.paletteCount));
-    uchar entries[256 * 4];
-    readExactly(source, l.paletteOffset, entries, qint64(l.paletteCount) * l.paletteEntrySize, path);
-    uchar* palette = info + kInfoHeaderSize;
-    for (int i = 0; i < l.paletteCount; ++i) {
-        std::memcpy(palette + 4 * i, entries + i * l.paletteEntrySize, 3);
-        palette[4 * i + 3] = 0;
-    }
-
-    uchar* data = out + dataOffset;
-    if (widen) {
-        const std::unique_ptr<uchar[]> in(new uchar[size_t(l.rowBytes)]);
-        const qint64 inBytes = (l.width * 2 + 7) / 8;
-        for (qint64 r = 0; r < l.height; ++r) {
-            readExactly(source, l.dataOffset + r * l.rowBytes, in.get(), inBytes, path);
-            uchar* o = data + r * rowBytes;
-            for (qint64 x = 0; x < l.width; ++x)
-                o[x] = (in[x / 4] >> (6 - 2 * (x % 4))) & 3;
-            std::memset(o + l.width, 0, size_t(rowBytes - l.width));
+    Palette(BmpSource& source, const Layout& l, const QString& path)
+    {
+        uchar entries[256 * 4];
+        readExactly(source, l.paletteOffset, entries, qint64(l.paletteCount) * l.paletteEntrySize, path);
+        std::fill(colour, colour + 256, kBlack);
+        for (int i = 0; i < l.paletteCount; ++i) {
+            const uchar* e = entries + i * l.paletteEntrySize; // blue, green, red
+            colour[i] = quint32(e[2]) | quint32(e[1]) << 8 | quint32(e[0]) << 16 | kBlack;
         }
-    } else if (l.runLength()) {
-        // Qt's reader paints bytes it failed to read, from its stack, when
-        // the data stops inside a code. So the data goes on: zeros finish
-        // any code (painting colour 0, as the picture is cleared to anyway;
-        // pairs of them are ends of rows), then an end of picture, whichever
-        // byte the last code ended on: 00 01, or 00 00, 01 00, 00 01.
-        readExactly(source, l.dataOffset, data, codedBytes, path);
-        std::memset(data + codedBytes, 0, size_t(kRunLengthEnding));
-        data[dataBytes - 4] = 1;
-        data[dataBytes - 1] = 1;
-    } else {
-        const qint64 got = source.read(l.dataOffset, data, dataBytes);
-        std::memset(data + got, 0, size_t(dataBytes - got)); // the last row's padding
     }
-    return file;
+    static constexpr quint32 kBlack = 0xff000000u;
+};
+
+void indexedRow(const uchar* src, quint32* dst, qint64 n, int bits, const Palette& palette)
+{
+    if (bits == 8) {
+        for (qint64 x = 0; x < n; ++x)
+            dst[x] = palette.colour[src[x]];
+        return;
+    }
+    const int perByte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (qint64 x = 0; x < n; ++x) // the first pixel in the highest bits
+        dst[x] = palette.colour[src[x / perByte] >> (8 - bits - bits * (x % perByte)) & mask];
 }
 
-Picture decodeWithQt(BmpSource& source, const Layout& l, const QString& path)
+Picture decodeIndexed(BmpSource& source, const Layout& l, const QString& path)
 {
-    QByteArray file = canonicalBmp(source, l, path);
+    const Palette palette(source, l, path);
+    Picture picture = allocatePicture(l.width, l.height, path);
+    const qint64 lastRow = (l.width * l.bitCount + 7) / 8; // a last row may lack its padding
+    const qint64 rowsPerChunk = std::max<qint64>(1, kChunkBytes / l.rowBytes);
+    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
+    for (qint64 r = 0; r < l.height; r += rowsPerChunk) {
+        const qint64 n = std::min(rowsPerChunk, l.height - r);
+        readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(), (n - 1) * l.rowBytes + lastRow, path);
+        for (qint64 k = 0; k < n; ++k) {
+            const qint64 y = l.topDown ? r + k : l.height - 1 - (r + k);
+            indexedRow(buffer.get() + k * l.rowBytes, reinterpret_cast<quint32*>(picture.scanLine(int(y))),
+                       l.width, l.bitCount, palette);
+        }
+    }
+    return picture;
+}
 
-    // The picture Qt's reader fills in: allocated and cleared here, so that
-    // pixels the data leaves out (run-length skips) are defined, and so
-    // that Qt's own allocation limit, meant for unchecked files, doesn't
-    // refuse large pictures checked above.
-    const QImage::Format format = l.bitCount == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
-    QImage image(int(l.width), int(l.height), format);
-    if (image.isNull())
-        tooLarge(path);
-    std::memset(image.bits(), 0, size_t(image.sizeInBytes()));
-    const uchar* const pixels = image.constBits();
+// The bytes of run-length data, in pieces; -1 past their end.
+class ByteStream {
+public:
+    ByteStream(BmpSource& source, const Layout& l) : source_(source), at_(l.dataOffset), end_(l.dataOffset + l.dataAvailable) {}
+    int next()
+    {
+        if (i_ == n_) {
+            n_ = at_ < end_ ? source_.read(at_, buffer_, std::min<qint64>(sizeof buffer_, end_ - at_)) : 0;
+            at_ += n_;
+            i_ = 0;
+            if (n_ <= 0)
+                return n_ = 0, -1;
+        }
+        return buffer_[i_++];
+    }
 
-    QBuffer buffer(&file);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "bmp");
-    reader.setAutoDetectImageFormat(false);
-    if (!reader.read(&image))
-        invalid(path, "Qt could not read the picture");
-    if (image.constBits() != pixels || image.format() != format)
-        invalid(path, "Qt read a different picture"); // its memory isn't known to be set
-    file = QByteArray();
-    return toPicture(image);
+private:
+    BmpSource& source_;
+    qint64 at_, end_;
+    qint64 i_ = 0, n_ = 0;
+    uchar buffer_[64 * 1024];
+};
+
+// Run-length data paints at a position (x, y), y counted up from the bottom
+// row. Runs, ends of rows and jumps move it; nothing is painted outside the
+// picture, so a run past the right edge is cut there and data past the top
+// ends the picture. Pixels the data never paints (skipped, or left when it
+// ends early) have colour 0 of the palette, as in other readers.
+Picture decodeRunLength(BmpSource& source, const Layout& l, const QString& path)
+{
+    const Palette palette(source, l, path);
+    Picture picture = allocatePicture(l.width, l.height, path);
+    for (qint64 y = 0; y < l.height; ++y) {
+        auto* row = reinterpret_cast<quint32*>(picture.scanLine(int(y)));
+        std::fill(row, row + l.width, palette.colour[0]);
+    }
+    ByteStream in(source, l);
+    const bool four = l.compression == kRle4;
+    qint64 x = 0, y = 0;
+    quint32* row = reinterpret_cast<quint32*>(picture.scanLine(int(l.height - 1)));
+    const auto paint = [&](int index) {
+        if (x < l.width)
+            row[x] = palette.colour[index];
+        ++x;
+    };
+    const auto moveTo = [&](qint64 newX, qint64 newY) {
+        x = newX;
+        y = newY;
+        if (y < l.height)
+            row = reinterpret_cast<quint32*>(picture.scanLine(int(l.height - 1 - y)));
+    };
+    while (y < l.height) {
+        const int count = in.next();
+        const int value = in.next();
+        if (value < 0)
+            break;
+        if (count > 0) { // a run of one index, or of two alternating ones
+            for (int i = 0; i < count; ++i)
+                paint(!four ? value : i % 2 == 0 ? value >> 4 : value & 15);
+        } else if (value == 0) {
+            moveTo(0, y + 1);
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            const int dx = in.next();
+            const int dy = in.next();
+            if (dy < 0)
+                break;
+            moveTo(x + dx, y + dy);
+        } else { // `value` indexes as they are, padded to whole 16-bit words
+            const int bytes = four ? (value + 1) / 2 : value;
+            int b = 0;
+            for (int i = 0; i < value && b >= 0; ++i) {
+                if (!four || i % 2 == 0)
+                    b = in.next();
+                if (b >= 0)
+                    paint(!four ? b : i % 2 == 0 ? b >> 4 : b & 15);
+            }
+            if (b < 0 || (bytes % 2 == 1 && in.next() < 0))
+                break;
+        }
+    }
+    return picture;
 }
 
 } // namespace
@@ -577,8 +611,10 @@ Picture decodeBmp(BmpSource& source, const QString& path)
         uchar head[kHeadBytes];
         const qint64 headSize = source.read(0, head, kHeadBytes);
         const Layout layout = parseLayout(head, headSize, source.size(), path);
+        if (layout.runLength())
+            return decodeRunLength(source, layout, path);
         if (layout.bitCount <= 8)
-            return decodeWithQt(source, layout, path);
+            return decodeIndexed(source, layout, path);
         if (!layout.usualOrder)
             return decodeDirect(source, layout, path, BitFields(layout));
         return decodeDirect(source, layout, path,

@@ -2,11 +2,9 @@
 // BMP decoding and encoding, apart from files so that it runs from memory
 // as well (tests, fuzzing) as from an open file (LoadPicture).
 //
-// Pictures of 16, 24 and 32 bits (with any bit fields) are converted here,
-// row by row, straight into the picture's memory. Palette pictures, run-
-// length encoded or not, are handed to Qt's BMP reader after their header
-// has been checked and rewritten in the one layout that reader understands
-// without guessing.
+// Every kind is converted here, row by row, straight into the picture's
+// memory: 16, 24 and 32 bits (with any bit fields), and palette pictures of
+// 1, 2, 4 and 8 bits, run-length encoded or not.
 
 #include "platform/picture.h"
 

@@ -1,11 +1,60 @@
 #pragma once
+// The user's files: where a path leads, and replacing a file's content
+// without changing anything else about it.
+//
+// A path is resolved once, by the kernel (the file is opened and asked for
+// its own path), so that `..` after a linked folder and links inside links
+// lead where every system call would lead. That one answer then serves every
+// later step; nothing re-reads the path as text.
 
 #include <QString>
 
+#include <functional>
+#include <sys/types.h>
+
 namespace penumbrix {
 
-// True when both names lead to one existing file on disk (the same device
-// and inode), however each is spelled: relative parts, links, hard links.
-bool isSameFile(const QString& a, const QString& b);
+class RuntimeError;
+
+struct UserFile {
+    QString path; // absolute, with every link, "." and ".." resolved
+    dev_t device = 0;
+    ino_t inode = 0; // of the file found; 0 when there was none yet
+
+    bool isNull() const { return path.isEmpty(); }
+    QString folder() const;
+    QString name() const;
+};
+
+// Why `path` can't be opened for reading (`errnoValue` from open).
+RuntimeError openFailure(int errnoValue, const QString& path);
+
+// The file `path` leads to now. Throws RuntimeError as a load does: file not
+// found, path not found, permission denied.
+UserFile findUserFile(const QString& path);
+
+// Where saving to `path` lands: the file it leads to, or, when there is
+// none, the name in the folder the kernel finds. Throws RuntimeError.
+UserFile saveTargetOf(const QString& path);
+
+// True when `path` leads to the file that `file` was found as, or to the file
+// now at its place.
+bool isSameFile(const UserFile& file, const QString& path);
+
+using ByteSink = std::function<void(const char*, qint64)>;
+
+// Replaces the content of `file` with the bytes `produce` hands to its sink,
+// or makes the file anew at its place when it is gone. The file keeps its
+// owner, group, mode, ACLs, extended attributes and hard links: it is
+// replaced atomically (a new file in the same folder, flushed and renamed
+// over it) when the new file can carry all of these, and is otherwise
+// rewritten in place after a safety copy in the same folder. Either way a
+// failure leaves the old file as it was and no file of ours behind.
+//
+// The mode bits decide for every user, root included: a file or folder
+// without any write bit is refused, as is anything the kernel refuses.
+// Throws RuntimeError: path not found, permission denied, disk full, device
+// I/O error (a failed flush or rename), or what `produce` throws.
+void replaceFileContent(const UserFile& file, const std::function<void(const ByteSink&)>& produce);
 
 } // namespace penumbrix

@@ -15,6 +15,8 @@
 
 namespace penumbrix {
 
+struct UserFile;
+
 static_assert(std::endian::native == std::endian::little,
               "pixels are stored as 0xXXBBGGRR words on a little-endian machine");
 
@@ -24,14 +26,17 @@ inline constexpr QImage::Format kPictureFormat = QImage::Format_RGBX8888;
 // The largest picture the program takes on, in pixels.
 inline constexpr qint64 kMaxPicturePixels = 400'000'000;
 
-// Reads a BMP file, judged by its content. Throws RuntimeError: file or path
+// Reads a BMP file, judged by its content, from wherever the kernel finds `path`. Throws RuntimeError: file or path
 // not found, permission denied, invalid picture (no BMP, or one that can't
 // be read), out of memory (too large to hold).
 Picture LoadPicture(const QString& path);
 
-// Writes an uncompressed 24-bit BMP and replaces the file at `path`
-// atomically: a failed save leaves the old file as it was and no temporary
-// file behind. A replaced file keeps its permissions. Throws RuntimeError.
+// Writes an uncompressed 24-bit BMP over the file found (replaceFileContent:
+// a failed save leaves the old file as it was; a replaced file keeps its
+// owners, mode, ACLs, extended attributes and hard links). Throws
+// RuntimeError.
+void SavePicture(const Picture& picture, const UserFile& file);
+// The same, to wherever `path` leads now.
 void SavePicture(const Picture& picture, const QString& path);
 
 // Converts any image into the program's picture format.

@@ -3,7 +3,16 @@
 #include <QtTest>
 
 #include <QDir>
+#include <QDataStream>
+#include <QDirIterator>
 #include <QFile>
+#include <QScopeGuard>
+
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include "engine/settings.h"
 #include "fakes.h"
@@ -33,6 +42,48 @@ QImage transformed(const QImage& source, const AdjustmentSettings& s)
     return out;
 }
 
+// While alive, the process acts as another user: "uid:gid[,group...]"; "" stays root.
+class ActingAs {
+public:
+    explicit ActingAs(const QString& who) : active_(!who.isEmpty())
+    {
+        saved_.resize(std::size_t(::getgroups(0, nullptr)));
+        ::getgroups(int(saved_.size()), saved_.data());
+        if (!active_)
+            return;
+        const QStringList ids = who.split(QRegularExpression("[:,]"));
+        std::vector<gid_t> groups;
+        for (const QString& id : ids.mid(1))
+            groups.push_back(id.toUInt());
+        QVERIFY(::setgroups(groups.size(), groups.data()) == 0 && ::setegid(groups[0]) == 0 && ::seteuid(ids[0].toUInt()) == 0);
+    }
+    ~ActingAs()
+    {
+        if (active_ && (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(saved_.size(), saved_.data()) != 0))
+            qFatal("could not act as root again");
+    }
+
+private:
+    bool active_;
+    std::vector<gid_t> saved_;
+};
+
+// The test is linked with fsync and renameat wrapped: the faultAt-th call of
+// the one named faultCall fails as a failing disk would.
+QString faultCall;
+int faultAt = 0;
+bool injected(const char* call) { return faultCall == QLatin1String(call) && --faultAt == 0 && (errno = EIO); }
+
+} // namespace
+
+extern "C" {
+int __real_fsync(int fd);
+int __real_renameat(int from, const char* a, int to, const char* b);
+int __wrap_fsync(int fd) { return injected("fsync") ? -1 : __real_fsync(fd); }
+int __wrap_renameat(int from, const char* a, int to, const char* b) { return injected("renameat") ? -1 : __real_renameat(from, a, to, b); }
+}
+
+namespace {
 
 } // namespace
 
@@ -89,8 +140,8 @@ private slots:
     void startUpWithoutPlaceholderChangesNothing();
     void openThatDoesNotHappenChangesNothing_data();
     void openThatDoesNotHappenChangesNothing();
-    void placeholderUnderAnyNameIsNoPictureOpen_data();
-    void placeholderUnderAnyNameIsNoPictureOpen();
+    void linkLayouts_data();
+    void linkLayouts();
     void previewDrawsOnTheSurfaceOnly();
     void previewTransformsShownPartInPlace();
     void applyThatDoesNothing_data();
@@ -101,6 +152,8 @@ private slots:
     void applyWritesOnlyTheWorkFile();
     void failureChangesNothing_data();
     void failureChangesNothing();
+    void saveTargets_data();
+    void saveTargets();
     void clearPutsPlaceholderBack();
     void boundaryReportsAndGoesOn_data();
     void boundaryReportsAndGoesOn();
@@ -209,53 +262,102 @@ void TestDocument::openThatDoesNotHappenChangesNothing()
         QCOMPARE(f.dialog.proposed.last(), first);
 }
 
-void TestDocument::placeholderUnderAnyNameIsNoPictureOpen_data()
+void TestDocument::linkLayouts_data()
 {
-    QTest::addColumn<QString>("spelling");
-    QTest::addColumn<bool>("pictureOpen");
-    QTest::newRow("the placeholder path itself") << "exact" << false;
-    QTest::newRow("with ./ and ../ in it") << "dotted" << false;
-    QTest::newRow("through a symbolic link") << "symlink" << false;
-    QTest::newRow("through a hard link") << "hardlink" << false;
-    QTest::newRow("another file, differing only in case") << "case" << true;
+    // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
+    // written in the link), "h:name>file" (a hard link), "a:link>target" (a
+    // link changed after the file was opened).
+    QTest::addColumn<QStringList>("layout");
+    QTest::addColumn<QString>("chosen"); // the name given to the dialog
+    QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
+    const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
+    QTest::newRow("the placeholder itself") << QStringList() << P << P;
+    QTest::newRow("the placeholder with ./ and ../") << QStringList() << "share/penumbrix/./../penumbrix/NoImage.bmp" << P;
+    QTest::newRow("the placeholder through a link") << QStringList{"l:link.bmp>" + P} << "link.bmp" << P;
+    QTest::newRow("the placeholder through a hard link") << QStringList{"h:hard.bmp>" + P} << "hard.bmp" << P;
+    QTest::newRow("another file, differing only in case")
+        << QStringList{"f:share/penumbrix/NOIMAGE.BMP"} << "share/penumbrix/NOIMAGE.BMP" << "share/penumbrix/NOIMAGE.BMP";
+    const QStringList linkedFolder{"d:pictures/2024", "f:pictures/shared/cover.bmp", "l:cur>pictures/2024",
+                                   "l:pictures/2024/cover.bmp>../shared/cover.bmp"};
+    QTest::newRow("a linked folder holding a relative link")
+        << linkedFolder + QStringList{"f:shared/cover.bmp"} << "cur/cover.bmp" << "pictures/shared/cover.bmp";
+    QTest::newRow("the same, the text's folder missing") << linkedFolder << "cur/cover.bmp" << "pictures/shared/cover.bmp";
+    QTest::newRow("a linked folder pointed elsewhere after opening")
+        << linkedFolder + QStringList{"f:pictures/2025/cover.bmp", "a:cur>pictures/2025"} << "cur/cover.bmp"
+        << "pictures/shared/cover.bmp";
+    QTest::newRow("a linked folder, then ..") << QStringList{"d:a/b", "f:a/pic.bmp", "f:pic.bmp", "l:L>a/b"}
+                                              << "L/../pic.bmp" << "a/pic.bmp";
+    QTest::newRow("a link whose text climbs to the placeholder")
+        << QStringList{"d:u/x/y", "f:u/" + P, "l:u/L>x/y", "l:u/climb.bmp>L/../../" + P} << "u/climb.bmp" << "u/" + P;
+    QTest::newRow("a link reaching the placeholder through a linked folder")
+        << QStringList{"d:share/penumbrix/sub", "f:u/NoImage.bmp", "l:u/L>../share/penumbrix/sub",
+                       "l:u/back.bmp>L/../NoImage.bmp"}
+        << "u/back.bmp" << P;
 }
 
-void TestDocument::placeholderUnderAnyNameIsNoPictureOpen()
+void TestDocument::linkLayouts()
 {
-    QFETCH(QString, spelling);
-    QFETCH(bool, pictureOpen);
+    QFETCH(QStringList, layout);
+    QFETCH(QString, chosen);
+    QFETCH(QString, file);
     Fixture f;
     f.doc.startUp();
-    const QString placeholder = f.folders.paths.placeholder();
-    const QByteArray original = fileBytes(placeholder);
-    QString path = placeholder;
-    if (spelling == QLatin1String("dotted"))
-        path = f.folders.paths.installFolder + QStringLiteral("/./../penumbrix/NoImage.bmp");
-    if (spelling == QLatin1String("symlink")) {
-        path = f.folders.file(QStringLiteral("link.bmp"));
-        QVERIFY(QFile::link(placeholder, path));
-    }
-    if (spelling == QLatin1String("hardlink")) {
-        path = f.folders.file(QStringLiteral("hard.bmp"));
-        QCOMPARE(::link(QFile::encodeName(placeholder).constData(), QFile::encodeName(path).constData()), 0);
-    }
-    if (spelling == QLatin1String("case")) {
-        path = f.folders.paths.installFolder + QStringLiteral("/NOIMAGE.BMP");
-        QVERIFY(QFile::copy(placeholder, path));
-    }
-    f.openFile(path);
-    QCOMPARE(f.doc.currentFileName(), path);
+    const QDir root(f.folders.root.path());
+    quint32 seed = 10;
+    const auto build = [&](bool afterOpening) {
+        for (const QString& entry : layout) {
+            if (entry.startsWith("a:") != afterOpening)
+                continue;
+            const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
+            QDir().mkpath(QFileInfo(name).path());
+            if (entry.startsWith("d:"))
+                QVERIFY(QDir().mkpath(name));
+            if (entry.startsWith("f:"))
+                SavePicture(patternPicture(20, 10, ++seed), name);
+            if (entry.startsWith("a:"))
+                QFile::remove(name);
+            if (entry.startsWith("l:") || entry.startsWith("a:"))
+                QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
+            if (entry.startsWith("h:"))
+                QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
+        }
+    };
+    build(false);
+    // Every entry under the root (the data folder aside): what each file holds, what each link says.
+    const auto tree = [&] {
+        QMap<QString, QByteArray> all;
+        QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            if (!root.relativeFilePath(info.filePath()).startsWith("data"))
+                all[root.relativeFilePath(info.filePath())] =
+                    info.isSymLink() ? "link " + QFile::encodeName(info.symLinkTarget()) : info.isDir() ? "dir" : fileBytes(info.filePath());
+        }
+        return all;
+    };
+    const Picture opened = LoadPicture(root.filePath(file));
+    f.openFile(root.filePath(chosen));
+    build(true);
+    QMap<QString, QByteArray> expected = tree();
+    QCOMPARE(f.doc.currentFileName(), root.filePath(chosen));
+    QVERIFY(samePixels(f.image1.picture(), opened));
+    const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
     QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
 
-    // Save and apply act only with a picture open; the placeholder is never written.
+    // Save writes that file and nothing else; never the placeholder.
     f.setNeutral();
     f.settings[Setting::Light] = 200;
     f.doc.apply();
     f.doc.save();
-    QCOMPARE(fileBytes(placeholder), original);
-    QCOMPARE(QFile::exists(f.folders.paths.workFile()), pictureOpen);
+    QMap<QString, QByteArray> now = tree();
     QCOMPARE(f.messages.texts().contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
-    QCOMPARE(f.messages.texts().contains(QStringLiteral("編集作業が完了しました")), pictureOpen);
+    if (pictureOpen) {
+        QVERIFY(samePixels(LoadPicture(root.filePath(file)), transformed(opened, f.settings.adjustment())));
+        expected.remove(file);
+        now.remove(file);
+    }
+    QCOMPARE(now, expected);
 }
 
 void TestDocument::previewDrawsOnTheSurfaceOnly()
@@ -498,6 +600,133 @@ void TestDocument::failureChangesNothing()
     }
     for (const QString& p : {data, folder, path})
         QFile::setPermissions(p, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestDocument::saveTargets_data()
+{
+    QTest::addColumn<QString>("owner");  // of the file and its folder, uid:gid
+    QTest::addColumn<int>("mode");       // of the file
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<QString>("saver");  // "" root, or uid:gid[,group...]
+    QTest::addColumn<QString>("extra");  // what else is there, or happens
+    QTest::addColumn<int>("error");
+    QTest::newRow("shared group file of another owner, saved by a group member")
+        << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "" << 0;
+    QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
+    QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
+    QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
+    QTest::newRow("second hard link") << "0:0" << 0644 << 0755 << "" << "hardlink" << 0;
+    QTest::newRow("name of 255 bytes") << "0:0" << 0644 << 0755 << "" << "long name" << 0;
+    QTest::newRow("path of 4090 characters") << "0:0" << 0644 << 0755 << "" << "long path" << 0;
+    QTest::newRow("removed since it was opened") << "0:0" << 0644 << 0755 << "" << "removed" << 0;
+    QTest::newRow("0444 file, saved by root") << "0:0" << 0444 << 0755 << "" << "" << 70;
+    QTest::newRow("file in a 0555 folder, saved by root") << "0:0" << 0644 << 0555 << "" << "" << 70;
+    QTest::newRow("another owner's 0644 file") << "2000:2000" << 0644 << 0777 << "2001:2001" << "" << 70;
+    QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
+    QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 2" << 57;
+    QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
+    QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
+    QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
+}
+
+void TestDocument::saveTargets()
+{
+    QFETCH(QString, owner);
+    QFETCH(int, mode);
+    QFETCH(int, folderMode);
+    QFETCH(QString, saver);
+    QFETCH(QString, extra);
+    QFETCH(int, error);
+    Fixture f;
+    f.doc.startUp();
+    QVERIFY(QFile::setPermissions(f.folders.root.path(), QFile::permissions(f.folders.root.path()) | QFileDevice::ExeOther));
+    QString folder = f.folders.file("pictures");
+    if (extra.contains("long path")) {
+        while (folder.size() < 4090 - 256) // then a name of 5 to 255 bytes
+            folder += '/' + QString(250, 'd');
+    }
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray at = QFile::encodeName(folder);
+    const bool mounted = extra.contains("tmpfs");
+    if (mounted && ::mount("tmpfs", at, "tmpfs", 0, "size=256k") != 0)
+        QSKIP("needs root to mount a small file system");
+    const auto unmount = qScopeGuard([&] { if (mounted) ::umount2(at, MNT_DETACH); });
+    const QString name = extra.contains("long name") ? QString(251, 'n') + ".bmp"
+                       : extra.contains("long path") ? QString(4090 - folder.size() - 5, 'n') + ".bmp" : "a.bmp";
+    const QString path = folder + '/' + name, link = folder + "/link.bmp";
+    const QByteArray file = QFile::encodeName(path);
+    f.userPicture(path.mid(f.folders.root.path().size() + 1));
+    const uid_t uid = owner.section(':', 0, 0).toUInt();
+    const gid_t gid = owner.section(':', 1).toUInt();
+    QVERIFY(::chown(file, uid, gid) == 0 && ::chmod(file, mode_t(mode)) == 0 && ::chown(at, uid, gid) == 0);
+    if (extra.contains("hardlink"))
+        QCOMPARE(::link(file, QFile::encodeName(link)), 0);
+    if (extra.contains("acl")) { // user::rw- user:2001:rw- group::r-- mask::rw- other::---
+        QByteArray acl;
+        QDataStream s(&acl, QIODevice::WriteOnly);
+        s.setByteOrder(QDataStream::LittleEndian);
+        s << quint32(2) << quint16(1) << quint16(6) << quint32(-1) << quint16(2) << quint16(6) << quint32(2001)
+          << quint16(4) << quint16(4) << quint32(-1) << quint16(0x10) << quint16(6) << quint32(-1)
+          << quint16(0x20) << quint16(0) << quint32(-1);
+        if (::setxattr(file, "system.posix_acl_access", acl.constData(), acl.size(), 0) != 0)
+            QSKIP("no ACLs on this file system");
+    }
+    if (extra.contains("xattr") && ::setxattr(file, "user.penumbrix.note", "kept", 4, 0) != 0)
+        QSKIP("no extended attributes on this file system");
+    const auto attributes = [&] { // owner, group, mode, links and every extended attribute
+        struct stat st {};
+        ::stat(file, &st);
+        QStringList all{QString::number(st.st_uid), QString::number(st.st_gid), QString::number(st.st_mode, 8),
+                        QString::number(st.st_nlink)};
+        char names[1024];
+        const ssize_t n = ::listxattr(file, names, sizeof names);
+        for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names + i)) + 1) {
+            char value[256];
+            const ssize_t size = ::getxattr(file, names + i, value, sizeof value);
+            all << QString::fromLatin1(names + i) + '=' + QByteArray(value, int(std::max<ssize_t>(size, 0))).toHex();
+        }
+        return all;
+    };
+    f.openFile(path);
+    f.settings[Setting::Light] = 250;
+    f.doc.apply(); // the result differs from the file
+    QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
+    const QByteArray before = fileBytes(path);
+    const QStringList kept = attributes();
+    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (extra.contains("removed"))
+        QVERIFY(QFile::remove(path));
+    if (extra.contains("read-only"))
+        QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+    const QString filler = folder + "/filler";
+    if (extra.contains("full")) {
+        QFile fill(filler);
+        QVERIFY(fill.open(QIODevice::WriteOnly));
+        while (fill.write(QByteArray(4096, 'x')) == 4096 && fill.flush()) {
+        }
+    }
+    {
+        ActingAs as(saver);
+        faultCall = extra.section("fail ", 1).section(' ', 0, 0);
+        faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
+        EventBoundary(f.messages, f.pointer).run([&] { f.doc.save(); });
+        faultCall.clear();
+    }
+    QFile::remove(filler);
+    const QString done = QStringLiteral("画像の保存が完了しました");
+    const QString shown = f.messages.texts().last();
+    QVERIFY2(error ? shown.startsWith(QStringLiteral("実行時エラー '%1'").arg(error)) : shown == done, qPrintable(shown.left(40)));
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), entries);
+    if (error) {
+        QCOMPARE(fileBytes(path), before);
+        QCOMPARE(attributes(), kept);
+        return;
+    }
+    QVERIFY(samePixels(LoadPicture(path), f.image2.picture()));
+    if (!extra.contains("removed"))
+        QCOMPARE(attributes(), kept);
+    if (extra.contains("hardlink"))
+        QCOMPARE(fileBytes(link), fileBytes(path));
 }
 
 void TestDocument::clearPutsPlaceholderBack()
