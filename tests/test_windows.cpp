@@ -462,16 +462,25 @@ private slots:
         }
         for (int i = 0; i < previews; ++i)
             QTest::mouseClick(w.form.findChild<QWidget*>("Command3"), Qt::LeftButton);
+        // Applying twice applies once, from the source view; the opened file
+        // is written by save alone.
+        const QByteArray opened = testing::fileBytes(file);
         QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
+        QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
+        QCOMPARE(testing::fileBytes(file), opened);
+        const Picture work = LoadPicture(w.folders.paths.workFile());
         QTest::mouseClick(w.form.findChild<QWidget*>("Command1"), Qt::LeftButton);
-        QCOMPARE(w.messages.texts(), QStringList(previews, qs(text::kPreviewDone))
-                                         << qs(text::kApplyConfirm) << qs(text::kApplyDone) << qs(text::kSaveDone));
+        const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
+        QCOMPARE(w.messages.texts(), QStringList(previews, qs(text::kPreviewDone)) + applied + applied
+                                         << qs(text::kSaveDone));
 
         const QImage preview = w.form.findChild<DrawingSurface*>("Picture2")->image();
         const QImage result = w.form.findChild<ImageView*>("Image2")->picture();
         const Picture saved = LoadPicture(file);
+        QCOMPARE(toPicture(w.form.findChild<ImageView*>("Image1")->picture()), source);
         QCOMPARE(result.size(), source.size());
         QCOMPARE(saved.size(), source.size());
+        QCOMPARE(work, toPicture(result));
         // The preview surface's drawing area starts inside its 2-pixel border
         // at (5520, 4560) twips; past the client area's edge it is not drawn.
         const QRect shown(0, 0, 562 - (5520 / 15 + 2), 472 - (4560 / 15 + 2));
