@@ -71,10 +71,10 @@ struct Session {
         }
         return {};
     }
-    void key(const QString& window, const char* keys)
+    void key(const QString& window, const QString& keys)
     {
         run("xdotool", {"windowfocus", "--sync", window});
-        run("xdotool", {"key", "--clearmodifiers", QString::fromLatin1(keys)});
+        run("xdotool", QStringList{"key", "--clearmodifiers"} + keys.split(' '));
     }
     bool runsAfterAWhile() { return !program.waitForFinished(500); }
     int exitCode() { return program.waitForFinished(10000) ? program.exitCode() : -1; }
@@ -152,17 +152,31 @@ private slots:
         QVERIFY(s.exitCode() > 0);
     }
 
-    void aboutWindowOutlivesTheMainWindow()
+    // The program ends when the main window and the about window are both
+    // closed, in either order; Enter and Esc close the about window wherever
+    // its focus is.
+    void programEndsWithItsLastWindow_data()
     {
+        QTest::addColumn<bool>("mainFirst");
+        QTest::addColumn<QString>("keys"); // that close the about window
+        QTest::newRow("main closed, then Enter on OK") << true << "Return";
+        QTest::newRow("main closed, then Esc on the picture") << true << "Tab Escape";
+        QTest::newRow("Enter on the picture, then main closed") << false << "Tab Return";
+        QTest::newRow("keypad Enter, then main closed") << false << "KP_Enter";
+    }
+    void programEndsWithItsLastWindow()
+    {
+        QFETCH(bool, mainFirst);
+        QFETCH(QString, keys);
         Session s(LoadPicture(QStringLiteral(PENUMBRIX_SOURCE_DIR "/assets/NoImage.bmp")));
         const QString main = s.window(kMain);
         s.key(main, "ctrl+v");
         const QString about = s.window(kAbout);
         QVERIFY(!about.isEmpty());
-        s.key(main, "ctrl+q");
+        s.key(mainFirst ? main : about, mainFirst ? QString("ctrl+q") : keys);
         QVERIFY(s.runsAfterAWhile());
-        QCOMPARE(s.run("xdotool", {"search", "--onlyvisible", "--name", kMain}), QByteArray());
-        s.key(about, "Return");
+        QCOMPARE(s.run("xdotool", {"search", "--onlyvisible", "--name", mainFirst ? kMain : kAbout}), QByteArray());
+        s.key(mainFirst ? about : main, mainFirst ? keys : QString("ctrl+q"));
         QCOMPARE(s.exitCode(), 0);
     }
 };

@@ -12,7 +12,6 @@
 #include "ui/form1.h"
 #include "ui/frm_about.h"
 #include "ui/look.h"
-#include "ui/window_watch.h"
 
 using namespace penumbrix;
 
@@ -275,69 +274,6 @@ private slots:
         QCOMPARE(label->text(), expectedLabel);
     }
 
-    void reset_data()
-    {
-        QTest::addColumn<int>("value"); // given to every bar, within its range
-        QTest::addColumn<bool>("staleLabels");
-        QTest::newRow("every bar at its left end, labels out of step") << -1000 << true;
-        QTest::newRow("every bar at its right end") << 1000 << false;
-        QTest::newRow("bars at 128, labels out of step") << 128 << true;
-    }
-    void reset()
-    {
-        QFETCH(int, value);
-        QFETCH(bool, staleLabels);
-        Rig rig;
-        for (const SettingInfo& info : kSettings) {
-            rig.bar(info.setting)->setValue(value);
-            if (staleLabels)
-                rig.label(info.setting)->setText("?");
-        }
-        QTest::mouseClick(rig.find("cmdReset"), Qt::LeftButton);
-        for (const SettingInfo& info : kSettings) {
-            QCOMPARE(rig.bar(info.setting)->value(), info.setting == Setting::Czoom ? 0 : 128);
-            QCOMPARE(rig.label(info.setting)->text(), "0");
-        }
-    }
-
-    void aboutClosesAndProgramEnds_data()
-    {
-        QTest::addColumn<bool>("mainFirst");
-        QTest::addColumn<int>("key"); // closes the about window
-        QTest::addColumn<QString>("focus");
-        QTest::newRow("main closed, then Enter on OK") << true << int(Qt::Key_Return) << "cmdOK";
-        QTest::newRow("main closed, then Esc on the picture") << true << int(Qt::Key_Escape) << "Picture1";
-        QTest::newRow("Enter on the picture, then main closed") << false << int(Qt::Key_Return) << "Picture1";
-        QTest::newRow("keypad Enter on the picture, then main closed") << false << int(Qt::Key_Enter) << "Picture1";
-    }
-    void aboutClosesAndProgramEnds()
-    {
-        QFETCH(bool, mainFirst);
-        QFETCH(int, key);
-        QFETCH(QString, focus);
-        Rig rig;
-        int ends = 0;
-        LastWindowWatch watch([&] { ++ends; });
-        watch.watch(&rig.form);
-        connect(&rig.form, &Form1::aboutWindowShown, &watch, &LastWindowWatch::watch);
-        rig.form.Version_Click();
-        QPointer<frmAbout> about = frmAbout::instance();
-        auto closeMain = [&] { rig.form.close(); };
-        auto closeAbout = [&] {
-            QWidget* target = about->findChild<QWidget*>(focus);
-            target->setFocus();
-            QTest::keyClick(target, Qt::Key(key));
-        };
-        mainFirst ? closeMain() : closeAbout();
-        QTest::qWait(0); // lets closed windows go and queued checks run
-        QCOMPARE(ends, 0);
-        QCOMPARE(about && about->isVisible(), mainFirst); // it outlives the main window
-        mainFirst ? closeAbout() : closeMain();
-        QTest::qWait(0);
-        QVERIFY(!about && rig.browser.opened.isEmpty());
-        QCOMPARE(ends, 1);
-    }
-
     void aboutWindowAndLink_data()
     {
         QTest::addColumn<bool>("fromAbout"); // the link followed from the about window's picture, or the menu
@@ -430,8 +366,10 @@ private slots:
     void slidersPreviewApplySave_data()
     {
         QTest::addColumn<QList<int>>("values"); // R, G, B, light, contrast, range, multiplier; empty: as started
-        QTest::addColumn<int>("previews");
+        QTest::addColumn<int>("previews"); // 0: a reset instead
         QTest::newRow("as started: threshold 12,800") << QList<int>{} << 1;
+        QTest::newRow("reset from the right ends") << QList<int>{255, 255, 255, 255, 255, 256, 300} << 0;
+        QTest::newRow("reset from the left ends") << QList<int>{0, 0, 0, 0, 0, 0, 0} << 0;
         QTest::newRow("neutral") << QList<int>{128, 128, 128, 128, 128, 128, 0} << 1;
         QTest::newRow("threshold 100") << QList<int>{128, 128, 128, 128, 128, 1, 1} << 1;
         QTest::newRow("threshold 65,600") << QList<int>{128, 128, 128, 128, 128, 8, 82} << 1;
@@ -453,13 +391,19 @@ private slots:
         w.form.Image1_DblClick();
         QTest::mouseClick(w.form.findChild<QWidget*>("Image1"), Qt::LeftButton);
         const char* bars[] = {"vsRed", "vsGreen", "vsBlue", "vsLIGHT", "vsContrast", "vsRange", "vsCzoom"};
+        const char* labels[] = {"lblRed", "lblGreen", "lblBlue", "lblLIGHT", "lblContrast", "lblRange", "lblCzoom"};
         QList<int> settings;
+        for (int i = 0; i < 7 && !values.isEmpty(); ++i)
+            w.find<QScrollBar>(bars[i])->setValue(values[i]);
+        if (previews == 0)
+            QTest::mouseClick(w.find("cmdReset"), Qt::LeftButton);
         for (int i = 0; i < 7; ++i) {
-            auto* bar = w.form.findChild<QScrollBar*>(bars[i]);
-            if (!values.isEmpty())
-                bar->setValue(values[i]);
-            settings << bar->value();
+            settings << w.find<QScrollBar>(bars[i])->value();
+            if (previews == 0)
+                QCOMPARE(w.find<QLabel>(labels[i])->text(), "0");
         }
+        if (previews == 0)
+            QCOMPARE(settings, (QList<int>{128, 128, 128, 128, 128, 128, 0}));
         for (int i = 0; i < previews; ++i)
             QTest::mouseClick(w.form.findChild<QWidget*>("Command3"), Qt::LeftButton);
         // Applying twice applies once, from the source view; the opened file
@@ -488,7 +432,7 @@ private slots:
             for (int x = 0; x < source.width(); ++x) {
                 const int v = colourAt(source, x, y);
                 const int once = rule(v, settings);
-                const int previewed = !shown.contains(x, y) ? v : previews == 1 ? once : rule(once, settings);
+                const int previewed = !shown.contains(x, y) || !previews ? v : previews == 1 ? once : rule(once, settings);
                 QCOMPARE(colourAt(preview, x, y), previewed);
                 QCOMPARE(colourAt(result, x, y), once);
                 QCOMPARE(colourAt(saved, x, y), once);
