@@ -1,6 +1,5 @@
 #pragma once
-// Shared test helpers: temporary program folders, test pictures, and a way
-// to meet real permission errors even when the tests run as root.
+// Shared test helpers: temporary program folders and test pictures.
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "images/paths.h"
 #include "platform/picture.h"
@@ -60,51 +56,6 @@ struct ProgramFolders {
         QFile::copy(QStringLiteral(PENUMBRIX_SOURCE_DIR "/assets/NoImage.bmp"), paths.placeholder());
     }
     QString file(const QString& name) const { return root.filePath(name); }
-};
-
-// While alive, the process is subject to file permissions even as root:
-// the capabilities that override them are dropped from the effective set
-// (they stay permitted and come back afterwards).
-class PermissionsEnforced {
-public:
-    PermissionsEnforced()
-    {
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        header_.pid = 0;
-        if (syscall(SYS_capget, &header_, saved_) != 0)
-            return;
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        const unsigned overrides =
-            (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
-        reduced[0].effective &= ~overrides;
-        active_ = syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~PermissionsEnforced()
-    {
-        if (active_)
-            syscall(SYS_capset, &header_, saved_);
-    }
-    PermissionsEnforced(const PermissionsEnforced&) = delete;
-    PermissionsEnforced& operator=(const PermissionsEnforced&) = delete;
-
-    // True when writing a read-only file now fails as it would for a user.
-    static bool effective(const QString& scratchFolder)
-    {
-        const QString probe = scratchFolder + QStringLiteral("/.probe");
-        writeBytes(probe, "x");
-        QFile::setPermissions(probe, QFileDevice::ReadOwner);
-        QFile f(probe);
-        const bool refused = !f.open(QIODevice::WriteOnly | QIODevice::Append);
-        f.close();
-        QFile::setPermissions(probe, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QFile::remove(probe);
-        return refused;
-    }
-
-private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-    bool active_ = false;
 };
 
 } // namespace penumbrix::testing
