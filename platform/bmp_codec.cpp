@@ -1,5 +1,7 @@
 #include "platform/bmp_codec.h"
 
+#include "engine/parallel.h"
+#include "platform/memory.h"
 #include "platform/runtime_error.h"
 
 #include <QBuffer>
@@ -38,6 +40,10 @@ constexpr qint64 kInfoHeaderSize = 40;
 constexpr qint64 kHeadBytes = kFileHeaderSize + 124 + 256 * 4;
 // Rows go through a buffer of about this size on their way to and from files.
 constexpr qint64 kChunkBytes = qint64(1) << 20;
+// Rows read from a file go through a buffer of this size, which stays in the cache.
+constexpr qint64 kReadBytes = qint64(256) << 10;
+// A picture is split across the cores in parts of at least this many bytes.
+constexpr qint64 kPartBytes = qint64(4) << 20;
 // Qt's reader refuses pictures of more pixels than this.
 constexpr qint64 kQtMaxPixels = qint64(16384) * 16384;
 // Run-length data can skip whole areas with a few bytes; a picture this small
@@ -95,6 +101,7 @@ struct Layout {
     qint64 dataAvailable = 0;
     qint64 rowBytes = 0;
     bool usualOrder = false; // 24-bit, or 32-bit with the bytes B, G, R, X
+    bool pictureOrder = false; // 32-bit with the bytes R, G, B, X: a picture's own words
 
     qint64 pixels() const { return width * height; }
     bool runLength() const { return compression == kRle4 || compression == kRle8; }
@@ -182,6 +189,7 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
     }
     l.usualOrder = (bits == 24 || bits == 32) && l.redMask == 0xff0000 && l.greenMask == 0x00ff00
         && l.blueMask == 0x0000ff;
+    l.pictureOrder = bits == 32 && l.redMask == 0x0000ff && l.greenMask == 0x00ff00 && l.blueMask == 0xff0000;
 
     if (bits <= 8) {
         l.paletteEntrySize = core ? 3 : 4;
@@ -250,6 +258,12 @@ void bgr24ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64
     for (; i < n; ++i)
         dst[i] = quint32(src[3 * i + 2]) | quint32(src[3 * i + 1]) << 8
             | quint32(src[3 * i]) << 16 | 0xff000000u;
+}
+
+void rgbx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i)
+        dst[i] = load32(src + 4 * i) | 0xff000000u;
 }
 
 void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
@@ -323,15 +337,38 @@ __attribute__((target("ssse3"))) void pictureToBgr24Ssse3(const quint32* __restr
 }
 #endif
 
+#if defined(__SSE2__)
+// Words already in the picture's order: the top byte made opaque, written
+// past the cache into the new picture.
+void rgbx32ToPictureSse2(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    qint64 i = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
+    if ((quintptr(dst) & 3) != 0)
+        i = n;
+    rgbx32ToPicture(src, dst, i);
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(v, opaque));
+    }
+    _mm_sfence();
+    rgbx32ToPicture(src + 4 * i, dst + i, n - i);
+}
+#endif
+
 using ToPicture = void (*)(const uchar*, quint32*, qint64);
 using FromPicture = void (*)(const quint32*, uchar*, qint64);
 
 struct Converters {
     ToPicture bgr24 = bgr24ToPicture;
     ToPicture bgrx32 = bgrx32ToPicture;
+    ToPicture rgbx32 = rgbx32ToPicture;
     FromPicture toBgr24 = pictureToBgr24;
     Converters()
     {
+#if defined(__SSE2__)
+        rgbx32 = rgbx32ToPictureSse2;
+#endif
 #ifdef PENUMBRIX_X86
         if (__builtin_cpu_supports("ssse3")) {
             bgr24 = bgr24ToPictureSsse3;
@@ -413,7 +450,7 @@ constexpr qint64 kWriteSlack = 16;
 
 Picture allocatePicture(qint64 width, qint64 height, const QString& path)
 {
-    Picture picture(int(width), int(height), kPictureFormat);
+    Picture picture = newPicture(int(width), int(height));
     if (picture.isNull())
         tooLarge(path);
     return picture;
@@ -438,35 +475,44 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
         const qint64 y = l.topDown ? fileRow : l.height - 1 - fileRow;
         return reinterpret_cast<quint32*>(bits + y * stride);
     };
+    // Large pictures are split by rows across the cores, each part through a
+    // buffer of its own that stays in the core's cache.
+    const qint64 minimumRows = std::max<qint64>(1, kPartBytes / (l.width * 4));
     if (const uchar* all = source.data()) {
-        for (qint64 r = 0; r < l.height; ++r)
-            convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            for (qint64 r = begin; r < end; ++r)
+                convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
+        });
         return picture;
     }
 
-    if (l.rowBytes <= kChunkBytes) {
+    if (l.rowBytes <= kReadBytes) {
         // Many rows per read.
-        const qint64 rowsPerChunk = kChunkBytes / l.rowBytes;
-        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
-        for (qint64 r = 0; r < l.height; r += rowsPerChunk) {
-            const qint64 n = std::min(rowsPerChunk, l.height - r);
-            readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
-                        (n - 1) * l.rowBytes + rowPixelBytes, path);
-            for (qint64 k = 0; k < n; ++k)
-                convert(buffer.get() + k * l.rowBytes, row(r + k), l.width);
-        }
+        const qint64 rowsPerChunk = kReadBytes / l.rowBytes;
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
+            for (qint64 r = begin; r < end; r += rowsPerChunk) {
+                const qint64 n = std::min(rowsPerChunk, end - r);
+                readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
+                            (n - 1) * l.rowBytes + rowPixelBytes, path);
+                for (qint64 k = 0; k < n; ++k)
+                    convert(buffer.get() + k * l.rowBytes, row(r + k), l.width);
+            }
+        });
     } else {
         // Very wide rows, read in pieces.
-        const qint64 piecePixels = kChunkBytes / pixelBytes;
-        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
-        for (qint64 r = 0; r < l.height; ++r) {
-            for (qint64 x = 0; x < l.width; x += piecePixels) {
-                const qint64 n = std::min(piecePixels, l.width - x);
-                readExactly(source, l.dataOffset + r * l.rowBytes + x * pixelBytes, buffer.get(),
-                            n * pixelBytes, path);
-                convert(buffer.get(), row(r) + x, n);
+        const qint64 piecePixels = kReadBytes / pixelBytes;
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
+            for (qint64 r = begin; r < end; ++r) {
+                for (qint64 x = 0; x < l.width; x += piecePixels) {
+                    const qint64 n = std::min(piecePixels, l.width - x);
+                    readExactly(source, l.dataOffset + r * l.rowBytes + x * pixelBytes, buffer.get(),
+                                n * pixelBytes, path);
+                    convert(buffer.get(), row(r) + x, n);
+                }
             }
-        }
+        });
     }
     return picture;
 }
@@ -579,6 +625,8 @@ Picture decodeBmp(BmpSource& source, const QString& path)
         const Layout layout = parseLayout(head, headSize, source.size(), path);
         if (layout.bitCount <= 8)
             return decodeWithQt(source, layout, path);
+        if (layout.pictureOrder)
+            return decodeDirect(source, layout, path, converters().rgbx32);
         if (!layout.usualOrder)
             return decodeDirect(source, layout, path, BitFields(layout));
         return decodeDirect(source, layout, path,

@@ -1,5 +1,7 @@
 #include "platform/surfaces.h"
 
+#include "platform/memory.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -61,6 +63,18 @@ void DrawingSurface::setPicture(const Picture& picture)
     update();
 }
 
+Picture DrawingSurface::releaseImage()
+{
+    Picture image = drawn_;
+    drawn_ = picture_;
+    return image;
+}
+
+void DrawingSurface::holdImage(const Picture& samePixels)
+{
+    drawn_ = samePixels;
+}
+
 QRect DrawingSurface::readableRect() const
 {
     const QRect area(0, 0, drawn_.width(), drawn_.height());
@@ -103,7 +117,7 @@ void DrawingSurface::mapRows(const QRect& area, const RowMapper& map)
     } else {
         // Still the assigned picture (or held elsewhere too): build the
         // surface's own image, the area mapped and the rest copied.
-        QImage own(drawn_.size(), drawn_.format());
+        QImage own = newPicture(drawn_.width(), drawn_.height());
         if (own.isNull())
             throw std::bad_alloc();
         const std::ptrdiff_t ownStride = own.bytesPerLine() / 4;

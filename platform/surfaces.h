@@ -56,6 +56,13 @@ public:
     // The persistent image: the picture with every pixel drawn since.
     const Picture& image() const { return drawn_; }
 
+    // For a picture's memory: hands over the persistent image and holds the
+    // assigned picture meanwhile, until holdImage gives back a picture with
+    // exactly the pixels handed over (one saved and read back), which the
+    // surface then holds as its image, sharing that picture's memory.
+    Picture releaseImage();
+    void holdImage(const Picture& samePixels);
+
     // Drawing-area size in pixels: the size of the picture last assigned.
     int scaleWidth() const { return drawn_.width(); }
     int scaleHeight() const { return drawn_.height(); }
