@@ -10,10 +10,14 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -647,21 +651,13 @@ qint64 encodedBmpSize(int width, int height)
     return kFileHeaderSize + kInfoHeaderSize + (qint64(width) * 3 + 3) / 4 * 4 * height;
 }
 
-void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
+namespace {
+
+// The two headers of the 24-bit BMP that encodeBmp writes, into `out`.
+void putBmpHeaders(const Picture& p, uchar* out)
 {
-    if (picture.isNull())
-        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
-    const Picture p = picture.format() == kPictureFormat ? picture : toPicture(picture);
-    const qint64 width = p.width();
-    const qint64 height = p.height();
-    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
     const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
     const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
-    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
-
-    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
-    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
-    uchar* out = buffer.get();
     std::memset(out, 0, size_t(headerBytes));
     out[0] = 'B';
     out[1] = 'M';
@@ -669,28 +665,98 @@ void encodeBmp(const Picture& picture, const std::function<void(const char*, qin
     put32(out + 10, quint32(headerBytes));
     uchar* info = out + kFileHeaderSize;
     put32(info, kInfoHeaderSize);
-    put32(info + 4, quint32(width));
-    put32(info + 8, quint32(height));
+    put32(info + 4, quint32(p.width()));
+    put32(info + 8, quint32(p.height()));
     put16(info + 12, 1);
     put16(info + 14, 24);
     const qint64 imageBytes = fileBytes - headerBytes;
     put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
     put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
     put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+}
 
+// File rows [first, first + n) of a bottom-up 24-bit BMP, padded, into `out`.
+void putBmpRows(const Picture& p, qint64 first, qint64 n, uchar* out)
+{
     const FromPicture convert = converters().toBgr24;
+    const qint64 width = p.width();
+    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+    for (qint64 k = 0; k < n; ++k) {
+        uchar* o = out + k * rowBytes;
+        convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
+        std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
+    }
+}
+
+Picture inPictureFormat(const Picture& picture)
+{
+    if (picture.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
+    return picture.format() == kPictureFormat ? picture : toPicture(picture);
+}
+
+} // namespace
+
+void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 height = p.height();
+    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
+
+    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
+    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
+    uchar* out = buffer.get();
+    putBmpHeaders(p, out);
     qint64 used = headerBytes;
     for (qint64 r = 0; r < height;) { // r counts file rows, from the bottom
         const qint64 n = std::min(rowsPerChunk, height - r);
-        for (qint64 k = 0; k < n; ++k, ++r) {
-            uchar* o = out + used + k * rowBytes;
-            convert(reinterpret_cast<const quint32*>(p.constScanLine(int(height - 1 - r))), o,
-                    width);
-            std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
-        }
+        putBmpRows(p, r, n, out + used);
+        r += n;
         write(reinterpret_cast<const char*>(out), used + n * rowBytes);
         used = 0;
     }
+}
+
+void writeBmpFile(const Picture& picture, int fd, const QString& path)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
+        const qint64 start = offset;
+        while (length > 0) {
+            const ssize_t n = ::pwrite(fd, data, size_t(length), off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw fileError(n < 0 ? errno : ENOSPC, path, true);
+            data += n;
+            length -= n;
+            offset += n;
+        }
+#if defined(SYNC_FILE_RANGE_WRITE)
+        // The disk starts on these bytes now, while the rest is encoded, so
+        // the flush that ends the save has little left to wait for.
+        ::sync_file_range(fd, off_t(start), off_t(offset - start), SYNC_FILE_RANGE_WRITE);
+#else
+        (void)start;
+#endif
+    };
+    uchar header[kFileHeaderSize + kInfoHeaderSize];
+    putBmpHeaders(p, header);
+    writeAt(header, headerBytes, 0);
+    // Each core encodes and writes a part of the rows, a buffer at a time.
+    const qint64 rowsPerChunk = std::max<qint64>(1, 2 * kChunkBytes / rowBytes);
+    inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
+        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * rowBytes + kWriteSlack)]);
+        for (qint64 r = begin; r < end; r += rowsPerChunk) {
+            const qint64 n = std::min(rowsPerChunk, end - r);
+            putBmpRows(p, r, n, buffer.get());
+            writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
+        }
+    });
 }
 
 QByteArray encodeBmp(const Picture& picture)

@@ -12,8 +12,9 @@ void keepPictureMemoryForReuse();
 // picture when there is no memory for it. A large picture gets memory of
 // its own in 2 MiB pages, taken from the system in one step: a fresh 100 MB
 // picture in 4 KiB pages costs some 25,000 page faults, more than reading a
-// file into it. The memory goes back to the system with the last copy of
-// the picture.
+// file into it. When the last copy of the picture goes, its memory is kept
+// ready for the next picture of the same size, in place of the one kept
+// before, which goes back to the system.
 Picture newPicture(int width, int height);
 
 } // namespace penumbrix

@@ -155,16 +155,7 @@ void SavePicture(const Picture& picture, const QString& path)
     }
 
     try {
-        encodeBmp(picture, [&](const char* data, qint64 length) {
-            while (length > 0) {
-                errno = 0;
-                const qint64 n = file.write(data, length);
-                if (n <= 0)
-                    throw saveError(file, errno, path);
-                data += n;
-                length -= n;
-            }
-        });
+        writeBmpFile(picture, file.handle(), path);
     } catch (const RuntimeError& e) {
         file.cancelWriting(); // the temporary file goes with `file`
         if (e.path().isEmpty())
