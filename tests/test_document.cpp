@@ -355,9 +355,13 @@ void TestDocument::applyMatchesRulePixelByPixel()
     bool busyDuringMessage = true;
     f.messages.onShow = [&] { busyDuringMessage = f.pointer.busy; };
     const QImage expected = transformed(LoadPicture(path), f.settings.adjustment());
+    Picture loaded; // the result view shows the picture loaded from the work file
+    f.doc.setPictureLoader([&](const QString& p) { return loaded = LoadPicture(p); });
     for (int pass = 0; pass < 2; ++pass) { // applying twice doesn't apply twice over
+        QFile::remove(f.folders.paths.workFile());
         f.doc.apply();
         QVERIFY(samePixels(f.image2.picture(), expected));
+        QCOMPARE(f.image2.picture().constBits(), loaded.constBits());
     }
     QVERIFY(samePixels(LoadPicture(f.folders.paths.workFile()), expected));
     QCOMPARE(fileBytes(path), before); // apply never writes the user's file
