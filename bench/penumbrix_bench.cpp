@@ -456,14 +456,14 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
                     qPrintable(QFileInfo(magick).fileName()),
                     d == 0 ? "exact: every pixel equals the program's" : qPrintable(QStringLiteral("NOT exact: %1 pixels differ").arg(d)));
     }
-    std::printf("  ratios of cold medians: program / floor %.2f (goal at most 1.5)", p / median(floor.cold));
+    std::printf("  cold medians: the program takes %.2fx the floor's time (goal at most 1.5)", p / median(floor.cold));
     if (!python.isEmpty())
-        std::printf("; opencv / program %.2fx faster (goal at least 2)", median(opencv.cold) / p);
+        std::printf("; it is %.2fx as fast as opencv (goal at least 2)", median(opencv.cold) / p);
     if (!magick.isEmpty())
-        std::printf("; imagemagick / program %.1fx faster (goal at least 20)", median(imagemagick.cold) / p);
-    std::printf("\n  ratios of warm medians: program / floor %.2f", median(program.warm) / median(floor.warm));
+        std::printf("; %.1fx as fast as imagemagick (goal at least 20)", median(imagemagick.cold) / p);
+    std::printf("\n  warm medians: the program takes %.2fx the floor's time", median(program.warm) / median(floor.warm));
     if (!python.isEmpty())
-        std::printf("; opencv / program %.2fx faster", median(opencv.warm) / median(program.warm));
+        std::printf("; it is %.2fx as fast as opencv", median(opencv.warm) / median(program.warm));
     std::printf("\n  peak memory of the program's process (the whole process, after its cold job): %.0f MB, %.2fx the "
                 "%.0f MB 32-bit picture (goal at most 3)\n",
                 program.peakKb * 1.024e-3, program.peakKb / pictureBytesKb, pictureMb);
@@ -513,6 +513,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     keepPictureMemoryForReuse(); // as the program does
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("--program-child"))
