@@ -1,49 +1,89 @@
-// Speed and memory of the program's heavy paths, each as a ratio to a plain
-// operation measured in the same run.
+// The whole job (read a 24-bit BMP, apply the settings, write a 24-bit BMP),
+// for the program and for the peers a user could pick instead, like for
+// like: each contender in a fresh process, timed inside it, cold (its first
+// job) and warm (the jobs after it), contenders interleaved; every peer's
+// output checked pixel for pixel against the program's.
 //
-//   penumbrix-bench            every figure (needs ~3 GB of memory and disk)
-//   penumbrix-bench --quick    the 24-megapixel figures only
+//   penumbrix-bench [--quick] [--runs N] [--folder DIR]
+//
+// --quick leaves out the 100-megapixel picture of the scaling figure.
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
-#include "bench_util.h"
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "engine/parallel.h"
 #include "engine/pixel_transform.h"
 #include "images/document.h"
-#include "picture_files_bench.h"
 #include "platform/memory.h"
 #include "platform/picture.h"
-#include "platform/scratch_file.h"
 #include "platform/surfaces.h"
 
 using namespace penumbrix;
-using penumbrix::bench::bestMs;
-using penumbrix::bench::makePicture;
 
 namespace {
 
+// red, green, blue, light, contrast, range, czoom
 const AdjustmentSettings kSettings{100, 140, 160, 150, 110, 64, 9};
+constexpr int kWarmJobs = 3; // jobs after the cold one, in the same process
 
-// The main window's slots, services that answer at once, and folders of
-// its own: enough to run the document's operations as the window does.
+double msSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+long statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// A picture whose neighbouring pixels all differ; one pixel in 256 has no blue.
+Picture makePicture(int width, int height)
+{
+    QImage image(width, height, kPictureFormat);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = 0xFF000000u | ((quint32(x) * 2654435761u + quint32(y) * 40503u) & 0xFFFFFFu);
+    }
+    return image;
+}
+
+// --- the contenders' child processes -----------------------------------------
+
+// The main window's slots, services that answer at once, and folders of its
+// own: the document's operations run as the window runs them.
 struct Program {
-    QTemporaryDir root;
     QWidget client;
     ImageView image1{&client};
     ImageView image2{&client};
     DrawingSurface picture2{&client, DrawingSurface::Border::Sunken};
     DrawingSurface picture1{&client};
-
     struct Ok : MessageService {
         int show(const QString&, MessageButtons) override { return kMessageOk; }
     } messages;
@@ -52,8 +92,7 @@ struct Program {
         std::optional<QString> showOpen(const QString&, const QString&) override { return path; }
     } dialog;
     struct Pointer : BusyPointer {
-        bool busy = false;
-        void setBusy(bool b) override { busy = b; }
+        void setBusy(bool) override {}
     } pointer;
     std::unique_ptr<Document> doc;
 
@@ -65,7 +104,7 @@ struct Program {
         picture2.move(368, 304);
         picture1.move(592, 352);
         ProgramPaths paths;
-        paths.installFolder = root.filePath(QStringLiteral("share"));
+        paths.installFolder = folder + QStringLiteral("/share");
         paths.dataFolder = folder + QStringLiteral("/data");
         QDir().mkpath(paths.installFolder);
         QFile::copy(QStringLiteral(PENUMBRIX_PLACEHOLDER), paths.placeholder());
@@ -74,166 +113,402 @@ struct Program {
                                          [] { return kSettings; });
         doc->startUp();
     }
-    void open(const QString& path)
-    {
-        dialog.path = path;
-        doc->open();
-    }
 };
 
-long peakResidentKb()
+// Open, apply and save through the document; the job's file is a fresh copy
+// of `pristine` each time (the copy is not timed; the parent makes the first).
+int programChild(const QString& folder, const QString& pristine, const QString& file, int jobs)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-void benchKernel(int width, int height)
-{
-    const std::size_t count = std::size_t(width) * height;
-    std::vector<std::uint32_t> a(count), b(count);
-    for (std::size_t i = 0; i < count; ++i)
-        a[i] = 0xFF000000u | std::uint32_t(i * 2654435761u & 0xFFFFFF);
-    b = a;
-    const double copy = bestMs(7, [&] { std::memcpy(b.data(), a.data(), count * 4); });
-    const double kernel = bestMs(7, [&] { transformGrid(a.data(), width, height, width, kSettings); });
-    std::printf("transformGrid %dx%d (%.1f MP): %.2f ms; memcpy of the same %.0f MB: %.2f ms; ratio %.2f\n", width,
-                height, count / 1e6, kernel, count * 4 / 1e6, copy, kernel / copy);
-}
-
-// Apply pass, from the source picture to the result view, work file included.
-double applyMs(const QString& folder, int width, int height, int runs)
-{
-    const QString path = folder + QStringLiteral("/apply.bmp");
-    SavePicture(makePicture(width, height), path);
     Program program(folder);
-    program.open(path);
-    const double ms = bestMs(runs, [&] { program.doc->apply(); });
-    QFile::remove(path);
-    return ms;
-}
-
-void benchApplyScaling(const QString& folder, const std::vector<QSize>& sizes)
-{
-    std::printf("apply pass, milliseconds per megapixel:\n");
-    double lo = 1e300, hi = 0;
-    for (const QSize& s : sizes) {
-        const double mp = double(s.width()) * s.height() / 1e6;
-        // Small pictures take a few milliseconds: more runs to see past the noise.
-        const double ms = applyMs(folder, s.width(), s.height(), mp > 50 ? 2 : mp > 10 ? 3 : 10);
-        const double perMp = ms / mp;
-        lo = std::min(lo, perMp);
-        hi = std::max(hi, perMp);
-        std::printf("  %5.0f MP (%dx%d): %8.1f ms, %.2f ms/MP\n", mp, s.width(), s.height(), ms, perMp);
+    for (int j = 0; j < jobs; ++j) {
+        if (j > 0 && (!QFile::remove(file) || !QFile::copy(pristine, file)))
+            return 1;
+        ::sync(); // every job starts with nothing waiting to be written
+        const auto start = std::chrono::steady_clock::now();
+        program.dialog.path = file;
+        program.doc->open();
+        const double open = msSince(start);
+        program.doc->apply();
+        const double apply = msSince(start);
+        program.doc->save();
+        const double all = msSince(start);
+        std::printf("%.3f\n", all);
+        std::fprintf(stderr, "steps %.1f %.1f %.1f\n", open, apply - open, all - apply);
+        if (j == 0)
+            std::printf("peak %ld\n", statusKb("VmHWM:"));
+        std::fflush(stdout);
     }
-    std::printf("  spread of ms/MP: %.2fx (largest / smallest)\n", hi / lo);
-}
-
-void benchAgainstImageMagick(const QString& folder, int width, int height)
-{
-    const QString path = folder + QStringLiteral("/photo.bmp");
-    SavePicture(makePicture(width, height), path);
-    Program program(folder);
-    const double open = bestMs(3, [&] { program.open(path); });
-    const double apply = bestMs(3, [&] { program.doc->apply(); });
-    std::printf("open (both loads and both views) %dx%d: %.1f ms; apply pass: %.1f ms\n", width, height, open, apply);
-    {
-        // Where an apply pass spends its time, step by step.
-        DrawingSurface& work = program.picture1;
-        const QString workFile = program.doc->paths().workFile();
-        Picture loaded;
-        const double transform = bestMs(3, [&] {
-            work.setPicture(program.image1.picture());
-            work.setAutoRedraw(true);
-            work.mapRows(work.readableRect(), [](const std::uint32_t* from, std::ptrdiff_t fromStride,
-                                                 std::uint32_t* to, std::ptrdiff_t toStride, int w, int h) {
-                transformGridInto(from, fromStride, to, toStride, w, h, kSettings);
-            });
-            work.setAutoRedraw(false);
-        });
-        const double save = bestMs(3, [&] { SaveScratchPicture(work.image(), workFile); });
-        const double load = bestMs(3, [&] { loaded = LoadPicture(workFile); });
-        const double view = bestMs(3, [&] { program.image2.setPicture(loaded); });
-        std::printf("  apply steps: copy and transform %.1f ms, save work file %.1f ms, load it back %.1f ms, "
-                    "result view %.1f ms\n",
-                    transform, save, load, view);
-    }
-
-    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    if (convert.isEmpty()) {
-        std::printf("ImageMagick is not installed: no comparison (apt-get install imagemagick)\n");
-        QFile::remove(path);
-        return;
-    }
-    const QStringList args{path, QStringLiteral("-color-matrix"),
-                           QStringLiteral("1 0 0 0 0 0.1  0 1 0 0 0 0.1  0 0 1 0 0 0.1  0 0 0 1 0 0  0 0 0 0 1 0  "
-                                          "0 0 0 0 0 1"),
-                           QStringLiteral("BMP3:") + folder + QStringLiteral("/im.bmp")};
-    const double im = bestMs(2, [&] {
-        QProcess p;
-        p.start(convert, args);
-        p.waitForFinished(-1);
-    });
-    std::printf("ImageMagick route (convert in.bmp -color-matrix ... BMP3:out.bmp): %.1f ms\n", im);
-    std::printf("  ImageMagick / apply pass: %.1fx faster; ImageMagick / open: %.1fx faster\n", im / apply, im / open);
-    QFile::remove(folder + QStringLiteral("/im.bmp"));
-    QFile::remove(path);
-}
-
-void benchViews(const QString& folder)
-{
-    for (const QSize s : {QSize(1000, 1000), QSize(10000, 10000)}) {
-        Q_UNUSED(folder);
-        ImageView view;
-        view.resize(217, 217);
-        const Picture picture = makePicture(s.width(), s.height());
-        const double assign = bestMs(3, [&] { view.setPicture(picture); });
-        QImage target(217, 217, QImage::Format_RGB32);
-        const double paint = bestMs(20, [&] { view.render(&target); });
-        std::printf("image view, %.0f MP picture: assignment (scaled copy) %.2f ms, repaint %.3f ms\n",
-                    s.width() * double(s.height()) / 1e6, assign, paint);
-    }
-}
-
-// Run in a child process, so that its peak resident size is its own.
-int memoryChild(const QString& folder, int width, int height)
-{
-    const QString path = folder + QStringLiteral("/memory.bmp");
-    const long before = peakResidentKb();
-    Program program(folder);
-    program.open(path);
-    program.doc->copyToPreview();
-    program.doc->preview();
-    program.doc->apply();
-    const long afterApply = peakResidentKb();
-    program.doc->save();
-    const long afterSave = peakResidentKb();
-    const double pictureMb = double(width) * height * 4 / (1024 * 1024);
-    std::printf("  %dx%d (%.0f MB at 4 bytes a pixel): peak %.0f MB after open, preview and apply (%.2fx the "
-                "picture; %.0f MB before the program started work); %.0f MB after save\n",
-                width, height, pictureMb, afterApply / 1024.0, afterApply / 1024.0 / pictureMb, before / 1024.0,
-                afterSave / 1024.0);
     return 0;
 }
 
-void benchMemory(const QString& self, const QString& folder, const std::vector<QSize>& sizes)
+// The peak memory of a process that also previews: open, copy to the preview
+// surface, preview, apply, save.
+int memoryChild(const QString& folder, const QString& file)
 {
-    std::printf("memory, peak resident size of a fresh process that opens, previews, applies and saves:\n");
-    std::fflush(stdout);
-    for (const QSize& s : sizes) {
-        const QString path = folder + QStringLiteral("/memory.bmp");
-        SavePicture(makePicture(s.width(), s.height()), path);
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(self, {QStringLiteral("--memory-child"), folder, QString::number(s.width()),
-                           QString::number(s.height())});
-        child.waitForFinished(-1);
-        QFile::remove(path);
+    Program program(folder);
+    program.dialog.path = file;
+    program.doc->open();
+    program.doc->copyToPreview();
+    program.doc->preview();
+    program.doc->apply();
+    program.doc->save();
+    std::printf("peak %ld\n", statusKb("VmHWM:"));
+    return 0;
+}
+
+void writeAll(int fd, const char* data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, size_t(length));
+        if (n <= 0)
+            std::abort();
+        data += n;
+        length -= n;
     }
+}
+
+// Fresh memory as the program takes it for a picture: 2 MiB pages, all at once.
+char* freshMemory(qint64 size)
+{
+    const size_t length = size_t((size + (2 << 20) - 1) / (2 << 20) * (2 << 20));
+    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        std::abort();
+    ::madvise(p, length, MADV_HUGEPAGE);
+    ::madvise(p, length, MADV_POPULATE_WRITE);
+    return static_cast<char*>(p);
+}
+
+// The floor: read the file, copy its bytes once into fresh memory, write them
+// to a new file with the durability of the program's save (a temporary file
+// beside the target, flushed to disk, renamed over the target).
+int floorChild(const QString& in, const QString& out, int jobs)
+{
+    for (int j = 0; j < jobs; ++j) {
+        ::sync();
+        const auto start = std::chrono::steady_clock::now();
+        const int fd = ::open(QFile::encodeName(in).constData(), O_RDONLY | O_CLOEXEC);
+        const qint64 size = ::lseek(fd, 0, SEEK_END);
+        char* bytes = freshMemory(size);
+        if (::pread(fd, bytes, size_t(size), 0) != size)
+            return 1;
+        ::close(fd);
+        char* copy = freshMemory(size);
+        std::memcpy(copy, bytes, size_t(size));
+        const QByteArray temp = QFile::encodeName(out + QStringLiteral(".tmp"));
+        const int o = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        writeAll(o, copy, size);
+        if (::fsync(o) != 0 || ::close(o) != 0
+            || ::rename(temp.constData(), QFile::encodeName(out).constData()) != 0)
+            return 1;
+        std::printf("%.3f\n", msSince(start));
+        std::fflush(stdout);
+        ::munmap(bytes, size_t(size));
+        ::munmap(copy, size_t(size));
+    }
+    return 0;
+}
+
+// --- the parent ----------------------------------------------------------------
+
+struct Samples {
+    std::vector<double> cold, warm;
+    long peakKb = 0;
+};
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+double minimum(const std::vector<double>& v) { return v.empty() ? NAN : *std::min_element(v.begin(), v.end()); }
+
+// Runs a contender's process; its stdout lines are the jobs' milliseconds.
+bool runChild(const QString& program, const QStringList& args, Samples& samples, bool timeFromOutside = false)
+{
+    QProcess p;
+    ::sync(); // nothing of earlier contenders left to write
+    QElapsedTimer timer;
+    timer.start();
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::printf("  %s failed: %s\n", qPrintable(QFileInfo(program).fileName()),
+                    p.readAllStandardError().left(400).constData());
+        return false;
+    }
+    if (timeFromOutside) {
+        samples.cold.push_back(timer.nsecsElapsed() / 1e6);
+        return true;
+    }
+    int job = 0;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("peak "))
+            samples.peakKb = std::max(samples.peakKb, line.mid(5).toLong());
+        else if (!line.isEmpty())
+            (job++ == 0 ? samples.cold : samples.warm).push_back(line.toDouble());
+    }
+    return job > 0 || samples.peakKb > 0;
+}
+
+// Pixels of two pictures equal in their colour values; -1 when they are, else
+// the number of differing pixels.
+qint64 differingPixels(const QString& a, const QString& b)
+{
+    try {
+        const Picture pa = LoadPicture(a), pb = LoadPicture(b);
+        if (pa.size() != pb.size())
+            return qint64(pa.width()) * pa.height();
+        qint64 differ = 0;
+        for (int y = 0; y < pa.height(); ++y) {
+            const auto* ra = reinterpret_cast<const quint32*>(pa.constScanLine(y));
+            const auto* rb = reinterpret_cast<const quint32*>(pb.constScanLine(y));
+            for (int x = 0; x < pa.width(); ++x)
+                differ += ((ra[x] ^ rb[x]) & 0xFFFFFFu) != 0;
+        }
+        return differ;
+    } catch (const std::exception& e) {
+        std::printf("  can't compare: %s\n", e.what());
+        return -2;
+    }
+}
+
+// Pixels of `result` that differ from the rule applied to `source`.
+qint64 differingFromRule(const QString& source, const QString& result)
+{
+    const Picture s = LoadPicture(source), r = LoadPicture(result);
+    if (s.size() != r.size())
+        return qint64(s.width()) * s.height();
+    qint64 differ = 0;
+    for (int y = 0; y < s.height(); ++y) {
+        const auto* rs = reinterpret_cast<const quint32*>(s.constScanLine(y));
+        const auto* rr = reinterpret_cast<const quint32*>(r.constScanLine(y));
+        for (int x = 0; x < s.width(); ++x)
+            differ += std::uint32_t(pixelTransform(std::int32_t(rs[x] & 0xFFFFFFu), kSettings)) != (rr[x] & 0xFFFFFFu);
+    }
+    return differ;
+}
+
+QString findPython()
+{
+    for (const QString& candidate : {QStringLiteral("/usr/bin/python3"), QStandardPaths::findExecutable(QStringLiteral("python3"))}) {
+        if (candidate.isEmpty())
+            continue;
+        QProcess p;
+        p.start(candidate, {QStringLiteral("-c"), QStringLiteral("import cv2")});
+        if (p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return candidate;
+    }
+    return {};
+}
+
+QString findImageMagick()
+{
+    // ImageMagick 7 calls it magick; 6 calls it convert (which may be a wrapper).
+    for (const QString& name : {QStringLiteral("magick"), QStringLiteral("convert")}) {
+        for (const QString& dir : {QStringLiteral("/usr/bin"), QString()}) {
+            const QString exe = dir.isEmpty() ? QStandardPaths::findExecutable(name) : dir + QLatin1Char('/') + name;
+            if (exe.isEmpty() || !QFileInfo(exe).isExecutable())
+                continue;
+            QProcess p;
+            p.start(exe, {QStringLiteral("-version")});
+            if (p.waitForFinished(-1) && p.readAllStandardOutput().contains("ImageMagick"))
+                return exe;
+        }
+    }
+    return {};
+}
+
+QString percentOf255(double v) { return QString::number(v / 255.0 * 100.0, 'g', 17) + QLatin1Char('%'); }
+
+// ImageMagick's exact command: each channel offset with -evaluate (clamped),
+// the cut-off as the union of -threshold masks of blue and green, multiplied
+// in. The mask needs a threshold with no red part and no blue part, as here.
+QStringList imageMagickArgs(const QString& in, const QString& out)
+{
+    const AdjustmentSettings& s = kSettings;
+    const int common = (s.vsLIGHT - 128) + (s.vsContrast - 128);
+    const int offsets[3] = {s.vsRed - 128 + common, s.vsGreen - 128 + common, s.vsBlue - 128 + common};
+    const std::int32_t t = cutoffThreshold(s);
+    Q_ASSERT(s.vsContrast > 0 && (t & 0xFF) == 0 && (t >> 16) == 0);
+    QStringList a{in, QStringLiteral("(") , QStringLiteral("-clone"), QStringLiteral("0")};
+    const char* channels[3] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c)
+        a << QStringLiteral("-channel") << QLatin1String(channels[c]) << QStringLiteral("-evaluate")
+          << (offsets[c] < 0 ? QStringLiteral("subtract") : QStringLiteral("add")) << percentOf255(std::abs(offsets[c]));
+    a << QStringLiteral("+channel") << QStringLiteral(")");
+    // Kept: any blue (B > 0), or green at or above the threshold's green byte.
+    a << QStringLiteral("(") << QStringLiteral("-clone") << QStringLiteral("0") << QStringLiteral("-channel")
+      << QStringLiteral("B") << QStringLiteral("-separate") << QStringLiteral("+channel") << QStringLiteral("-threshold")
+      << percentOf255(0.5) << QStringLiteral(")");
+    a << QStringLiteral("(") << QStringLiteral("-clone") << QStringLiteral("0") << QStringLiteral("-channel")
+      << QStringLiteral("G") << QStringLiteral("-separate") << QStringLiteral("+channel") << QStringLiteral("-threshold")
+      << percentOf255((t >> 8) - 0.5) << QStringLiteral(")");
+    a << QStringLiteral("(") << QStringLiteral("-clone") << QStringLiteral("2,3") << QStringLiteral("-compose")
+      << QStringLiteral("lighten") << QStringLiteral("-composite") << QStringLiteral(")");
+    a << QStringLiteral("-delete") << QStringLiteral("0,2,3") << QStringLiteral("-compose") << QStringLiteral("multiply")
+      << QStringLiteral("-composite") << QStringLiteral("-type") << QStringLiteral("TrueColor")
+      << QStringLiteral("BMP3:") + out;
+    return a;
+}
+
+QStringList settingArgs()
+{
+    const AdjustmentSettings& s = kSettings;
+    QStringList a;
+    for (int v : {s.vsRed, s.vsGreen, s.vsBlue, s.vsLIGHT, s.vsContrast, s.vsRange, s.vsCzoom})
+        a << QString::number(v);
+    return a;
+}
+
+void printSamples(const char* name, const Samples& s)
+{
+    std::printf("  %-12s cold median %8.1f ms  min %8.1f ms", name, median(s.cold), minimum(s.cold));
+    if (!s.warm.empty())
+        std::printf("   warm median %8.1f ms  min %8.1f ms", median(s.warm), minimum(s.warm));
+    else
+        std::printf("   warm: one process per job, no warm figure");
+    std::printf("\n");
+}
+
+void copyFresh(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QFile::copy(from, to);
+}
+
+struct JobFigures {
+    double coldMedian = NAN;
+    long peakKb = 0;
+};
+
+// The program's whole job at one size, `runs` fresh processes; with peers
+// when `peers` is set.
+JobFigures benchWholeJob(const QString& self, const QString& folder, int width, int height, int runs, bool peers)
+{
+    const double mp = double(width) * height / 1e6;
+    const QString pristine = folder + QStringLiteral("/in.bmp");
+    const QString job = folder + QStringLiteral("/job.bmp");
+    SavePicture(makePicture(width, height), pristine);
+    const double pictureMb = double(width) * height * 4 / 1e6;
+    std::printf("whole job, %dx%d (%.0f MP) 24-bit BMP of %.1f MB; %d runs each, interleaved%s:\n", width, height, mp,
+                QFileInfo(pristine).size() / 1e6, runs, peers ? "" : ", the program alone");
+
+    const QString python = peers ? findPython() : QString();
+    const QString magick = peers ? findImageMagick() : QString();
+    const QString script = QStringLiteral(PENUMBRIX_BENCH_DIR "/opencv_job.py");
+    Samples program, floor, opencv, imagemagick;
+    const QString out = folder + QStringLiteral("/out");
+    for (int r = 0; r < runs; ++r) {
+        copyFresh(pristine, job);
+        runChild(self, {QStringLiteral("--program-child"), folder, pristine, job, QString::number(1 + kWarmJobs)},
+                 program);
+        if (!peers)
+            continue;
+        runChild(self, {QStringLiteral("--floor-child"), pristine, out + QStringLiteral("-floor.bmp"),
+                        QString::number(1 + kWarmJobs)},
+                 floor);
+        if (!python.isEmpty())
+            runChild(python,
+                     QStringList{script, pristine, out + QStringLiteral("-opencv.bmp"), QString::number(1 + kWarmJobs)}
+                         + settingArgs(),
+                     opencv);
+        if (!magick.isEmpty())
+            runChild(magick, imageMagickArgs(pristine, out + QStringLiteral("-magick.bmp")), imagemagick, true);
+    }
+    // The last job's file holds the program's last result; the cold job's
+    // result is checked below from a job of its own.
+    copyFresh(pristine, job);
+    Samples check;
+    runChild(self, {QStringLiteral("--program-child"), folder, pristine, job, QStringLiteral("1")}, check);
+
+    printSamples("program", program);
+    const double p = median(program.cold);
+    const double pictureBytesKb = double(width) * height * 4 / 1024;
+    JobFigures figures{p, program.peakKb};
+    if (!peers)
+        return figures;
+    const qint64 wrong = differingFromRule(pristine, job);
+    std::printf("  program: open, apply, save through the document, as the window runs them (work file written and "
+                "loaded back; save atomic and flushed to disk); %s\n",
+                wrong == 0 ? "exact to the rule, every pixel" : qPrintable(QStringLiteral("%1 pixels differ from the rule").arg(wrong)));
+    printSamples("floor", floor);
+    std::printf("  floor: a fresh process reads the file and copies its bytes once, both into fresh memory in 2 MiB "
+                "pages, writes them to a temporary file, flushes it to disk (fsync) and renames it over the target: "
+                "the durability of the program's save\n");
+    if (python.isEmpty()) {
+        std::printf("  opencv: not installed, skipped (apt-get install python3-opencv)\n");
+    } else {
+        printSamples("opencv", opencv);
+        const qint64 d = differingPixels(job, out + QStringLiteral("-opencv.bmp"));
+        std::printf("  opencv: cv2.imread, cv2.LUT per channel, cv2.inRange masks of the threshold, cv2.imwrite; "
+                    "timed inside python after the import; no flush to disk; %s\n",
+                    d == 0 ? "exact: every pixel equals the program's" : qPrintable(QStringLiteral("NOT exact: %1 pixels differ").arg(d)));
+    }
+    if (magick.isEmpty()) {
+        std::printf("  imagemagick: not installed, skipped (apt-get install imagemagick)\n");
+    } else {
+        printSamples("imagemagick", imagemagick);
+        const qint64 d = differingPixels(job, out + QStringLiteral("-magick.bmp"));
+        std::printf("  imagemagick: %s in.bmp, -evaluate offsets per channel, -threshold masks of blue and green, "
+                    "-compose multiply, BMP3 out; the whole command timed from outside; no flush to disk; %s\n",
+                    qPrintable(QFileInfo(magick).fileName()),
+                    d == 0 ? "exact: every pixel equals the program's" : qPrintable(QStringLiteral("NOT exact: %1 pixels differ").arg(d)));
+    }
+    std::printf("  cold medians: the program takes %.2fx the floor's time (goal at most 1.5)", p / median(floor.cold));
+    if (!python.isEmpty())
+        std::printf("; it is %.2fx as fast as opencv (goal at least 2)", median(opencv.cold) / p);
+    if (!magick.isEmpty())
+        std::printf("; %.1fx as fast as imagemagick (goal at least 20)", median(imagemagick.cold) / p);
+    std::printf("\n  warm medians: the program takes %.2fx the floor's time", median(program.warm) / median(floor.warm));
+    if (!python.isEmpty())
+        std::printf("; it is %.2fx as fast as opencv", median(opencv.warm) / median(program.warm));
+    std::printf("\n  peak memory of the program's process (the whole process, after its cold job): %.0f MB, %.2fx the "
+                "%.0f MB 32-bit picture (goal at most 3)\n",
+                program.peakKb * 1.024e-3, program.peakKb / pictureBytesKb, pictureMb);
+    copyFresh(pristine, job);
+    Samples previewed;
+    runChild(self, {QStringLiteral("--memory-child"), folder, job}, previewed);
+    std::printf("  peak memory of a process that opens, copies to the preview surface, previews, applies and saves: "
+                "%.0f MB, %.2fx the picture\n",
+                previewed.peakKb * 1.024e-3, previewed.peakKb / pictureBytesKb);
+    QFile::remove(pristine);
+    QFile::remove(job);
+    for (const char* name : {"-floor.bmp", "-opencv.bmp", "-magick.bmp"})
+        QFile::remove(out + QLatin1String(name));
+    return figures;
+}
+
+// The kernel the apply pass runs: the source picture's rows into the work
+// surface's image, against memcpy of as many bytes between the same buffers.
+void benchKernel(int width, int height)
+{
+    const Picture source = makePicture(width, height);
+    QImage target(width, height, kPictureFormat);
+    const std::ptrdiff_t stride = source.bytesPerLine() / 4;
+    const auto* from = reinterpret_cast<const std::uint32_t*>(source.constBits());
+    auto* to = reinterpret_cast<std::uint32_t*>(target.bits());
+    const auto best = [](const std::function<void()>& work) {
+        double b = 1e300;
+        for (int i = 0; i < 7; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            work();
+            b = std::min(b, msSince(start));
+        }
+        return b;
+    };
+    const double copy = best([&] {
+        inParts(height, 1, [&](std::int64_t begin, std::int64_t end) {
+            std::memcpy(to + begin * stride, from + begin * stride, size_t((end - begin) * stride * 4));
+        });
+    });
+    const double kernel = best([&] { transformGridInto(from, stride, to, stride, width, height, kSettings); });
+    std::printf("kernel of the apply pass, transformGridInto from the picture into another image (as the apply pass "
+                "runs it, on every core), %dx%d, memory already touched, best of 7: %.2f ms; memcpy of the same %.0f MB, "
+                "on every core: %.2f ms; ratio %.2f\n",
+                width, height, kernel, source.sizeInBytes() / 1e6, copy, kernel / copy);
 }
 
 } // namespace
@@ -242,33 +517,52 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    keepPictureMemoryForReuse(); // as the program does
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
-    if (!app.arguments().contains(QLatin1String("--no-reuse")))
-        keepPictureMemoryForReuse(); // as the program does
     const QStringList args = app.arguments();
-    if (args.size() >= 5 && args[1] == QLatin1String("--memory-child"))
-        return memoryChild(args[2], args[3].toInt(), args[4].toInt());
+    if (args.size() == 6 && args[1] == QLatin1String("--program-child"))
+        return programChild(args[2], args[3], args[4], args[5].toInt());
+    if (args.size() == 4 && args[1] == QLatin1String("--memory-child"))
+        return memoryChild(args[2], args[3]);
+    if (args.size() == 5 && args[1] == QLatin1String("--floor-child"))
+        return floorChild(args[2], args[3], args[4].toInt());
     if (args.contains(QLatin1String("--help"))) {
-        std::printf("usage: penumbrix-bench [--quick] [--folder DIR]\n");
+        std::printf("usage: penumbrix-bench [--quick] [--runs N] [--folder DIR]\n");
         return 0;
     }
     const bool quick = args.contains(QLatin1String("--quick"));
+    int runs = 5;
+    if (const int i = args.indexOf(QLatin1String("--runs")); i > 0 && i + 1 < args.size())
+        runs = std::max(1, args[i + 1].toInt());
     QTemporaryDir temp;
     QString folder = temp.path();
     if (const int i = args.indexOf(QLatin1String("--folder")); i > 0 && i + 1 < args.size())
         folder = args[i + 1];
+    const QString self = app.applicationFilePath();
 
-    const int w = 6000, h = 4000; // 24 megapixels
-    benchKernel(w, h);
-    benchPictureFiles(folder, w, h);
-    benchAgainstImageMagick(folder, w, h);
-    if (quick) {
-        benchApplyScaling(folder, {QSize(w, h)});
-        benchMemory(app.applicationFilePath(), folder, {QSize(w, h)});
-    } else {
-        benchApplyScaling(folder, {QSize(1000, 1000), QSize(3000, 2000), QSize(w, h), QSize(12500, 8000)});
-        benchMemory(app.applicationFilePath(), folder, {QSize(w, h), QSize(12500, 8000)});
+    std::printf("settings: red %d green %d blue %d light %d contrast %d range %d czoom %d (threshold %d); "
+                "cold: a fresh process's first job; warm: its next %d jobs; files in %s\n",
+                kSettings.vsRed, kSettings.vsGreen, kSettings.vsBlue, kSettings.vsLIGHT, kSettings.vsContrast,
+                kSettings.vsRange, kSettings.vsCzoom, cutoffThreshold(kSettings), kWarmJobs, qPrintable(folder));
+    benchKernel(6000, 4000);
+    benchWholeJob(self, folder, 6000, 4000, runs, true);
+
+    std::printf("scaling, the program's whole job cold (median of %d fresh processes):\n", runs);
+    std::vector<QSize> sizes{QSize(3000, 2000), QSize(6000, 4000)};
+    if (!quick)
+        sizes.push_back(QSize(12500, 8000));
+    double lo = 1e300, hi = 0;
+    for (const QSize& s : sizes) {
+        const double mp = double(s.width()) * s.height() / 1e6;
+        const JobFigures f = benchWholeJob(self, folder, s.width(), s.height(), runs, false);
+        lo = std::min(lo, f.coldMedian / mp);
+        hi = std::max(hi, f.coldMedian / mp);
+        std::printf("  %5.0f MP: %.1f ms, %.2f ms/MP; peak %.2fx the 32-bit picture\n", mp, f.coldMedian,
+                    f.coldMedian / mp, f.peakKb * 1024.0 / (mp * 4e6));
     }
-    benchViews(folder);
+    std::printf("  spread of ms/MP from %.0f to %.0f MP: %.2fx (goal at most 1.3)\n",
+                double(sizes.front().width()) * sizes.front().height() / 1e6,
+                double(sizes.back().width()) * sizes.back().height() / 1e6, hi / lo);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "engine/pixel_transform.h"
 
+#include "engine/parallel.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -142,20 +144,23 @@ void transformGridInto(const std::uint32_t* source, std::ptrdiff_t sourceStride,
         return;
     const GridRule rule(settings);
     // In place, the rows are in the cache already; into another image, they
-    // are written past it.
+    // are written past it. A large grid is split by rows across the cores.
     const bool inPlace = source == target;
-    for (int y = 0; y < height; ++y) {
-        const std::uint32_t* in = source + std::ptrdiff_t(y) * sourceStride;
-        std::uint32_t* out = target + std::ptrdiff_t(y) * targetStride;
-        if (inPlace)
-            transformRow<false>(in, out, width, rule);
-        else
-            transformRow<true>(in, out, width, rule);
-    }
+    const std::int64_t minimumRows = std::max<std::int64_t>(1, (std::int64_t(4) << 20) / (std::int64_t(width) * 4));
+    inParts(height, minimumRows, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t y = begin; y < end; ++y) {
+            const std::uint32_t* in = source + std::ptrdiff_t(y) * sourceStride;
+            std::uint32_t* out = target + std::ptrdiff_t(y) * targetStride;
+            if (inPlace)
+                transformRow<false>(in, out, width, rule);
+            else
+                transformRow<true>(in, out, width, rule);
+        }
 #if defined(__SSE2__)
-    if (!inPlace)
-        _mm_sfence();
+        if (!inPlace)
+            _mm_sfence();
 #endif
+    });
 }
 
 } // namespace penumbrix

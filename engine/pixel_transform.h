@@ -27,7 +27,7 @@ void transformGrid(std::uint32_t* pixels, int width, int height, std::ptrdiff_t 
                    const AdjustmentSettings& settings);
 
 // The same rule from one grid into another of the same size (or into itself),
-// in one pass over the memory.
+// in one pass over the memory; a large grid is shared among the cores.
 void transformGridInto(const std::uint32_t* source, std::ptrdiff_t sourceStride, std::uint32_t* target,
                        std::ptrdiff_t targetStride, int width, int height, const AdjustmentSettings& settings);
 

@@ -81,15 +81,15 @@ void Document::open()
         return;
     const QString path = *chosen;
     proposedFileName_ = path;
-    // Found once, as the kernel finds it: the loads read, and save replaces,
-    // that file, whatever links and ".." the chosen name holds.
+    // Found once, as the kernel finds it: the load reads, and save replaces,
+    // that file, whatever links and ".." the chosen name holds. One load
+    // serves both views: nothing changes a picture's pixels.
     const UserFile file = findUserFile(path);
-    Picture source = load_(file.path);
-    Picture result = load_(file.path);
-    slots_.image1.setPicture(source);
+    const Picture picture = load_(file.path);
+    slots_.image1.setPicture(picture);
     currentFileName_ = path;
     currentFile_ = file;
-    slots_.image2.setPicture(result);
+    slots_.image2.setPicture(picture);
 }
 
 void Document::preview()
@@ -108,10 +108,10 @@ void Document::apply()
     BusyScope busy(services_.busy);
     const AdjustmentSettings settings = readSettings_();
     const QString workFile = paths_.workFile();
+    DrawingSurface& work = slots_.picture1;
     {
-        AutoRedrawScope persistent(slots_.picture1);
+        AutoRedrawScope persistent(work);
         if (isPictureOpen()) {
-            DrawingSurface& work = slots_.picture1;
             work.setPicture(slots_.image1.picture());
             transformReadable(work, settings);
             if (!QDir().mkpath(paths_.dataFolder))
@@ -120,8 +120,16 @@ void Document::apply()
         }
     }
     const bool open = isPictureOpen();
-    if (open)
-        slots_.image2.setPicture(load_(workFile));
+    if (open) {
+        // The work surface's image and the picture loaded back from the work
+        // file have the same pixels: the surface holds the loaded one, so the
+        // two never take memory side by side. (Should the load fail, the
+        // off-screen surface is left with its picture.)
+        work.releaseImage();
+        const Picture result = load_(workFile);
+        work.holdImage(result);
+        slots_.image2.setPicture(result);
+    }
     busy.end();
     if (open)
         services_.messages.show(qs(text::kApplyDone), MessageButtons::Ok);

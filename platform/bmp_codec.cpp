@@ -1,15 +1,21 @@
 #include "platform/bmp_codec.h"
 
+#include "engine/parallel.h"
+#include "platform/memory.h"
 #include "platform/runtime_error.h"
 
 
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -38,6 +44,10 @@ constexpr qint64 kHeadBytes = kFileHeaderSize + 124 + 256 * 4;
 constexpr qint64 kChunkBytes = qint64(1) << 20;
 // Palette pictures of more pixels than this are refused.
 constexpr qint64 kPaletteMaxPixels = qint64(16384) * 16384;
+// Rows read from a file go through a buffer of this size, which stays in the cache.
+constexpr qint64 kReadBytes = qint64(256) << 10;
+// A picture is split across the cores in parts of at least this many bytes.
+constexpr qint64 kPartBytes = qint64(4) << 20;
 // Run-length data can skip whole areas with a few bytes; a picture this small
 // may rely on that however short its data.
 constexpr qint64 kRunLengthFreePixels = qint64(1) << 18;
@@ -91,6 +101,7 @@ struct Layout {
     qint64 dataAvailable = 0;
     qint64 rowBytes = 0;
     bool usualOrder = false; // 24-bit, or 32-bit with the bytes B, G, R, X
+    bool pictureOrder = false; // 32-bit with the bytes R, G, B, X: a picture's own words
 
     qint64 pixels() const { return width * height; }
     bool runLength() const { return compression == kRle4 || compression == kRle8; }
@@ -178,6 +189,7 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
     }
     l.usualOrder = (bits == 24 || bits == 32) && l.redMask == 0xff0000 && l.greenMask == 0x00ff00
         && l.blueMask == 0x0000ff;
+    l.pictureOrder = bits == 32 && l.redMask == 0x0000ff && l.greenMask == 0x00ff00 && l.blueMask == 0xff0000;
 
     if (bits <= 8) {
         l.paletteEntrySize = core ? 3 : 4;
@@ -246,6 +258,12 @@ void bgr24ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64
     for (; i < n; ++i)
         dst[i] = quint32(src[3 * i + 2]) | quint32(src[3 * i + 1]) << 8
             | quint32(src[3 * i]) << 16 | 0xff000000u;
+}
+
+void rgbx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i)
+        dst[i] = load32(src + 4 * i) | 0xff000000u;
 }
 
 void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
@@ -319,15 +337,38 @@ __attribute__((target("ssse3"))) void pictureToBgr24Ssse3(const quint32* __restr
 }
 #endif
 
+#if defined(__SSE2__)
+// Words already in the picture's order: the top byte made opaque, written
+// past the cache into the new picture.
+void rgbx32ToPictureSse2(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
+{
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    qint64 i = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
+    if ((quintptr(dst) & 3) != 0)
+        i = n;
+    rgbx32ToPicture(src, dst, i);
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(v, opaque));
+    }
+    _mm_sfence();
+    rgbx32ToPicture(src + 4 * i, dst + i, n - i);
+}
+#endif
+
 using ToPicture = void (*)(const uchar*, quint32*, qint64);
 using FromPicture = void (*)(const quint32*, uchar*, qint64);
 
 struct Converters {
     ToPicture bgr24 = bgr24ToPicture;
     ToPicture bgrx32 = bgrx32ToPicture;
+    ToPicture rgbx32 = rgbx32ToPicture;
     FromPicture toBgr24 = pictureToBgr24;
     Converters()
     {
+#if defined(__SSE2__)
+        rgbx32 = rgbx32ToPictureSse2;
+#endif
 #ifdef PENUMBRIX_X86
         if (__builtin_cpu_supports("ssse3")) {
             bgr24 = bgr24ToPictureSsse3;
@@ -409,7 +450,7 @@ constexpr qint64 kWriteSlack = 16;
 
 Picture allocatePicture(qint64 width, qint64 height, const QString& path)
 {
-    Picture picture(int(width), int(height), kPictureFormat);
+    Picture picture = newPicture(int(width), int(height));
     if (picture.isNull())
         tooLarge(path);
     return picture;
@@ -434,35 +475,44 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
         const qint64 y = l.topDown ? fileRow : l.height - 1 - fileRow;
         return reinterpret_cast<quint32*>(bits + y * stride);
     };
+    // Large pictures are split by rows across the cores, each part through a
+    // buffer of its own that stays in the core's cache.
+    const qint64 minimumRows = std::max<qint64>(1, kPartBytes / (l.width * 4));
     if (const uchar* all = source.data()) {
-        for (qint64 r = 0; r < l.height; ++r)
-            convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            for (qint64 r = begin; r < end; ++r)
+                convert(all + l.dataOffset + r * l.rowBytes, row(r), l.width);
+        });
         return picture;
     }
 
-    if (l.rowBytes <= kChunkBytes) {
+    if (l.rowBytes <= kReadBytes) {
         // Many rows per read.
-        const qint64 rowsPerChunk = kChunkBytes / l.rowBytes;
-        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
-        for (qint64 r = 0; r < l.height; r += rowsPerChunk) {
-            const qint64 n = std::min(rowsPerChunk, l.height - r);
-            readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
-                        (n - 1) * l.rowBytes + rowPixelBytes, path);
-            for (qint64 k = 0; k < n; ++k)
-                convert(buffer.get() + k * l.rowBytes, row(r + k), l.width);
-        }
+        const qint64 rowsPerChunk = kReadBytes / l.rowBytes;
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
+            for (qint64 r = begin; r < end; r += rowsPerChunk) {
+                const qint64 n = std::min(rowsPerChunk, end - r);
+                readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
+                            (n - 1) * l.rowBytes + rowPixelBytes, path);
+                for (qint64 k = 0; k < n; ++k)
+                    convert(buffer.get() + k * l.rowBytes, row(r + k), l.width);
+            }
+        });
     } else {
         // Very wide rows, read in pieces.
-        const qint64 piecePixels = kChunkBytes / pixelBytes;
-        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
-        for (qint64 r = 0; r < l.height; ++r) {
-            for (qint64 x = 0; x < l.width; x += piecePixels) {
-                const qint64 n = std::min(piecePixels, l.width - x);
-                readExactly(source, l.dataOffset + r * l.rowBytes + x * pixelBytes, buffer.get(),
-                            n * pixelBytes, path);
-                convert(buffer.get(), row(r) + x, n);
+        const qint64 piecePixels = kReadBytes / pixelBytes;
+        inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
+            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
+            for (qint64 r = begin; r < end; ++r) {
+                for (qint64 x = 0; x < l.width; x += piecePixels) {
+                    const qint64 n = std::min(piecePixels, l.width - x);
+                    readExactly(source, l.dataOffset + r * l.rowBytes + x * pixelBytes, buffer.get(),
+                                n * pixelBytes, path);
+                    convert(buffer.get(), row(r) + x, n);
+                }
             }
-        }
+        });
     }
     return picture;
 }
@@ -615,6 +665,8 @@ Picture decodeBmp(BmpSource& source, const QString& path)
             return decodeRunLength(source, layout, path);
         if (layout.bitCount <= 8)
             return decodeIndexed(source, layout, path);
+        if (layout.pictureOrder)
+            return decodeDirect(source, layout, path, converters().rgbx32);
         if (!layout.usualOrder)
             return decodeDirect(source, layout, path, BitFields(layout));
         return decodeDirect(source, layout, path,
@@ -635,21 +687,13 @@ qint64 encodedBmpSize(int width, int height)
     return kFileHeaderSize + kInfoHeaderSize + (qint64(width) * 3 + 3) / 4 * 4 * height;
 }
 
-void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
+namespace {
+
+// The two headers of the 24-bit BMP that encodeBmp writes, into `out`.
+void putBmpHeaders(const Picture& p, uchar* out)
 {
-    if (picture.isNull())
-        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
-    const Picture p = picture.format() == kPictureFormat ? picture : toPicture(picture);
-    const qint64 width = p.width();
-    const qint64 height = p.height();
-    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
     const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
     const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
-    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
-
-    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
-    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
-    uchar* out = buffer.get();
     std::memset(out, 0, size_t(headerBytes));
     out[0] = 'B';
     out[1] = 'M';
@@ -657,28 +701,98 @@ void encodeBmp(const Picture& picture, const std::function<void(const char*, qin
     put32(out + 10, quint32(headerBytes));
     uchar* info = out + kFileHeaderSize;
     put32(info, kInfoHeaderSize);
-    put32(info + 4, quint32(width));
-    put32(info + 8, quint32(height));
+    put32(info + 4, quint32(p.width()));
+    put32(info + 8, quint32(p.height()));
     put16(info + 12, 1);
     put16(info + 14, 24);
     const qint64 imageBytes = fileBytes - headerBytes;
     put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
     put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
     put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+}
 
+// File rows [first, first + n) of a bottom-up 24-bit BMP, padded, into `out`.
+void putBmpRows(const Picture& p, qint64 first, qint64 n, uchar* out)
+{
     const FromPicture convert = converters().toBgr24;
+    const qint64 width = p.width();
+    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+    for (qint64 k = 0; k < n; ++k) {
+        uchar* o = out + k * rowBytes;
+        convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
+        std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
+    }
+}
+
+Picture inPictureFormat(const Picture& picture)
+{
+    if (picture.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
+    return picture.format() == kPictureFormat ? picture : toPicture(picture);
+}
+
+} // namespace
+
+void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 height = p.height();
+    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
+
+    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
+    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
+    uchar* out = buffer.get();
+    putBmpHeaders(p, out);
     qint64 used = headerBytes;
     for (qint64 r = 0; r < height;) { // r counts file rows, from the bottom
         const qint64 n = std::min(rowsPerChunk, height - r);
-        for (qint64 k = 0; k < n; ++k, ++r) {
-            uchar* o = out + used + k * rowBytes;
-            convert(reinterpret_cast<const quint32*>(p.constScanLine(int(height - 1 - r))), o,
-                    width);
-            std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
-        }
+        putBmpRows(p, r, n, out + used);
+        r += n;
         write(reinterpret_cast<const char*>(out), used + n * rowBytes);
         used = 0;
     }
+}
+
+void writeBmpFile(const Picture& picture, int fd, const QString& path)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
+        const qint64 start = offset;
+        while (length > 0) {
+            const ssize_t n = ::pwrite(fd, data, size_t(length), off_t(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw fileError(n < 0 ? errno : ENOSPC, path, true);
+            data += n;
+            length -= n;
+            offset += n;
+        }
+#if defined(SYNC_FILE_RANGE_WRITE)
+        // The disk starts on these bytes now, while the rest is encoded, so
+        // the flush that ends the save has little left to wait for.
+        ::sync_file_range(fd, off_t(start), off_t(offset - start), SYNC_FILE_RANGE_WRITE);
+#else
+        (void)start;
+#endif
+    };
+    uchar header[kFileHeaderSize + kInfoHeaderSize];
+    putBmpHeaders(p, header);
+    writeAt(header, headerBytes, 0);
+    // Each core encodes and writes a part of the rows, a buffer at a time.
+    const qint64 rowsPerChunk = std::max<qint64>(1, 2 * kChunkBytes / rowBytes);
+    inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
+        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * rowBytes + kWriteSlack)]);
+        for (qint64 r = begin; r < end; r += rowsPerChunk) {
+            const qint64 n = std::min(rowsPerChunk, end - r);
+            putBmpRows(p, r, n, buffer.get());
+            writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
+        }
+    });
 }
 
 QByteArray encodeBmp(const Picture& picture)

@@ -56,6 +56,11 @@ Picture decodeBmp(const QByteArray& bytes, const QString& path = {});
 void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write);
 QByteArray encodeBmp(const Picture& picture);
 
+// The same BMP written to the open file `fd` from its start, with the
+// cores sharing the encoding and the disk starting on each piece as soon as
+// it is written. Throws RuntimeError with `path` when a write fails.
+void writeBmpFile(const Picture& picture, int fd, const QString& path);
+
 // The size of the file encodeBmp writes for a picture of this size.
 qint64 encodedBmpSize(int width, int height);
 

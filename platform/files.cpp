@@ -199,10 +199,9 @@ bool takeOver(int fd, int from, const struct stat& old)
 
 // Writes the new file, flushes it and puts it in the old one's place.
 void commit(OwnFile& next, int dir, bool canSyncDir, const char* name,
-            const std::function<void(const ByteSink&)>& produce, const QString& path)
+            const ContentWriter& write, const QString& path)
 {
-    off_t offset = 0;
-    produce([&](const char* data, qint64 length) { writeAt(next.fd(), offset, data, length, path); });
+    write(next.fd());
     check(::fsync(next.fd()) == 0, path);
     check(next.close(), path);
     check(::renameat(dir, next.name(), dir, name) == 0, path);
@@ -213,7 +212,7 @@ void commit(OwnFile& next, int dir, bool canSyncDir, const char* name,
 
 // Rewrites the file itself, after a safety copy from which a failed write
 // is undone.
-void rewriteInPlace(int dir, const char* name, const std::function<void(const ByteSink&)>& produce,
+void rewriteInPlace(int dir, const char* name, const ContentWriter& write,
                     const QString& path)
 {
     const Fd target(::openat(dir, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -236,9 +235,8 @@ void rewriteInPlace(int dir, const char* name, const std::function<void(const By
         }
     };
     try {
-        off_t offset = 0;
-        produce([&](const char* data, qint64 length) { writeAt(target.get(), offset, data, length, path); });
-        check(::ftruncate(target.get(), offset) == 0, path);
+        const qint64 size = write(target.get());
+        check(::ftruncate(target.get(), off_t(size)) == 0, path);
         check(::fsync(target.get()) == 0, path);
     } catch (const RuntimeError& e) {
         undo(e.code());
@@ -316,7 +314,7 @@ bool isSameFile(const UserFile& file, const QString& path)
     return ::stat(native(file.path).constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
 }
 
-void replaceFileContent(const UserFile& file, const std::function<void(const ByteSink&)>& produce)
+void replaceFileContent(const UserFile& file, const ContentWriter& write)
 {
     const QString& path = file.path;
     const QByteArray folder = native(file.folder()), leaf = native(file.name());
@@ -341,7 +339,7 @@ void replaceFileContent(const UserFile& file, const std::function<void(const Byt
         check(mayWrite(fd, name, old, W_OK), path);
 
     if (exists && old.st_nlink > 1) {
-        rewriteInPlace(fd, name, produce, path);
+        rewriteInPlace(fd, name, write, path);
         return;
     }
     if (exists) {
@@ -351,17 +349,17 @@ void replaceFileContent(const UserFile& file, const std::function<void(const Byt
         {
             OwnFile next(fd, 0600, path);
             if (takeOver(next.fd(), current.get(), old)) {
-                commit(next, fd, canSyncDir, name, produce, path);
+                commit(next, fd, canSyncDir, name, write, path);
                 replaced = true;
             }
         }
         // Another owner's file, or attributes a new file can't have: in place.
         if (!replaced)
-            rewriteInPlace(fd, name, produce, path);
+            rewriteInPlace(fd, name, write, path);
         return;
     }
     OwnFile next(fd, 0666, path);
-    commit(next, fd, canSyncDir, name, produce, path);
+    commit(next, fd, canSyncDir, name, write, path);
 }
 
 } // namespace penumbrix

@@ -41,10 +41,11 @@ UserFile saveTargetOf(const QString& path);
 // now at its place.
 bool isSameFile(const UserFile& file, const QString& path);
 
-using ByteSink = std::function<void(const char*, qint64)>;
+// Writes a file's whole new content into the open file `fd`, from its
+// start, and returns its length.
+using ContentWriter = std::function<qint64(int fd)>;
 
-// Replaces the content of `file` with the bytes `produce` hands to its sink,
-// or makes the file anew at its place when it is gone. The file keeps its
+// Replaces the content of `file` with what `write` writes, or makes the file anew at its place when it is gone. The file keeps its
 // owner, group, mode, ACLs, extended attributes and hard links: it is
 // replaced atomically (a new file in the same folder, flushed and renamed
 // over it) when the new file can carry all of these, and is otherwise
@@ -54,7 +55,7 @@ using ByteSink = std::function<void(const char*, qint64)>;
 // The mode bits decide for every user, root included: a file or folder
 // without any write bit is refused, as is anything the kernel refuses.
 // Throws RuntimeError: path not found, permission denied, disk full, device
-// I/O error (a failed flush or rename), or what `produce` throws.
-void replaceFileContent(const UserFile& file, const std::function<void(const ByteSink&)>& produce);
+// I/O error (a failed flush or rename), or what `write` throws.
+void replaceFileContent(const UserFile& file, const ContentWriter& write);
 
 } // namespace penumbrix

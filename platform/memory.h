@@ -1,11 +1,20 @@
 #pragma once
 
+#include "platform/picture.h"
+
 namespace penumbrix {
 
-// Keeps the memory of released pictures in the process for the next picture
-// instead of handing it back to the system at once. A fresh 100 MB buffer
-// costs more in page faults than reading a 72 MB file into it; pictures come
-// and go in the same few sizes, so the memory is reused at once.
+// Keeps the memory of released small blocks in the process for the next
+// ones instead of handing it back to the system at once.
 void keepPictureMemoryForReuse();
+
+// A new picture in kPictureFormat whose pixels are not yet set, or a null
+// picture when there is no memory for it. A large picture gets memory of
+// its own in 2 MiB pages, taken from the system in one step: a fresh 100 MB
+// picture in 4 KiB pages costs some 25,000 page faults, more than reading a
+// file into it. When the last copy of the picture goes, its memory is kept
+// ready for the next picture of the same size, in place of the one kept
+// before, which goes back to the system.
+Picture newPicture(int width, int height);
 
 } // namespace penumbrix

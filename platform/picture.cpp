@@ -88,7 +88,10 @@ void SavePicture(const Picture& picture, const UserFile& file)
     if (picture.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, file.path, QStringLiteral("no picture to save"));
     try {
-        replaceFileContent(file, [&](const ByteSink& sink) { encodeBmp(picture, sink); });
+        replaceFileContent(file, [&](int fd) {
+            writeBmpFile(picture, fd, file.path);
+            return encodedBmpSize(picture.width(), picture.height());
+        });
     } catch (const std::bad_alloc&) {
         throw RuntimeError(RuntimeError::OutOfMemory, file.path);
     }

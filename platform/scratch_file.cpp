@@ -2,15 +2,20 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/bmp_codec.h"
 #include "platform/runtime_error.h"
 
 namespace penumbrix {
+
+namespace {
+// Where the pixels start: past the headers, on a page of their own.
+constexpr int kScratchPixelsOffset = 4096;
+} // namespace
 
 void SaveScratchPicture(const Picture& picture, const QString& path)
 {
@@ -39,8 +44,36 @@ void SaveScratchPicture(const Picture& picture, const QString& path)
         ~Closer() { ::close(fd); }
     } closer{fd};
 
+    // 32-bit pixels, top row first, with masks that put each picture word's
+    // bytes where they are in memory: the file is the picture's memory after
+    // a header, written and read back without converting a pixel.
+    const Picture p = picture.format() == kPictureFormat ? picture : toPicture(picture);
+    const qint64 rowBytes = qint64(p.width()) * 4;
+    const qint64 fileBytes = kScratchPixelsOffset + rowBytes * p.height();
+    uchar header[kScratchPixelsOffset] = {};
+    const auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = uchar(v >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, fileBytes <= 0xFFFFFFFF ? quint32(fileBytes) : 0u);
+    put32(10, kScratchPixelsOffset);
+    put32(14, 40);
+    put32(18, quint32(p.width()));
+    put32(22, quint32(-p.height())); // top-down
+    put32(26, 1 | 32 << 16);         // planes, bits per pixel
+    put32(30, 3);                    // bit fields
+    put32(34, quint32(fileBytes - kScratchPixelsOffset));
+    put32(38, quint32(std::max(0, p.dotsPerMeterX())));
+    put32(42, quint32(std::max(0, p.dotsPerMeterY())));
+    put32(54, 0x000000FFu); // red
+    put32(58, 0x0000FF00u); // green
+    put32(62, 0x00FF0000u); // blue
+
     off_t offset = 0;
-    encodeBmp(picture, [&](const char* data, qint64 length) {
+    const auto write = [&](const void* from, qint64 length) {
+        const char* data = static_cast<const char*>(from);
         while (length > 0) {
             const ssize_t n = ::pwrite(fd, data, std::size_t(length), offset);
             if (n < 0) {
@@ -52,7 +85,14 @@ void SaveScratchPicture(const Picture& picture, const QString& path)
             length -= n;
             offset += n;
         }
-    });
+    };
+    write(header, kScratchPixelsOffset);
+    if (p.bytesPerLine() == rowBytes) {
+        write(p.constBits(), rowBytes * p.height());
+    } else {
+        for (int y = 0; y < p.height(); ++y)
+            write(p.constScanLine(y), rowBytes);
+    }
     if (::ftruncate(fd, offset) != 0)
         throw fileError(errno, path, true);
 }

@@ -1,5 +1,7 @@
 #include "platform/surfaces.h"
 
+#include "platform/memory.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -56,9 +58,43 @@ void DrawingSurface::setPicture(const Picture& picture)
 {
     picture_ = picture;
     drawn_ = picture; // shared until something is drawn
+    patch_ = Picture();
+    patchRect_ = QRect();
+    whole_ = Picture();
     const int b = borderWidth();
     resize(picture.width() + 2 * b, picture.height() + 2 * b);
     update();
+}
+
+const Picture& DrawingSurface::image() const
+{
+    if (patch_.isNull())
+        return drawn_;
+    if (whole_.isNull()) {
+        // Asked for rarely (the passes never do while a patch is in use).
+        whole_ = drawn_.copy();
+        const qsizetype rowBytes = qsizetype(patchRect_.width()) * 4;
+        for (int y = 0; y < patchRect_.height(); ++y)
+            std::memcpy(whole_.scanLine(patchRect_.y() + y) + patchRect_.x() * 4, patch_.constScanLine(y),
+                        size_t(rowBytes));
+    }
+    return whole_;
+}
+
+Picture DrawingSurface::releaseImage()
+{
+    Picture image = this->image();
+    drawn_ = picture_;
+    patch_ = whole_ = Picture();
+    patchRect_ = QRect();
+    return image;
+}
+
+void DrawingSurface::holdImage(const Picture& samePixels)
+{
+    drawn_ = samePixels;
+    patch_ = whole_ = Picture();
+    patchRect_ = QRect();
 }
 
 QRect DrawingSurface::readableRect() const
@@ -76,8 +112,11 @@ std::int32_t DrawingSurface::getPixel(int x, int y) const
 {
     if (!readableRect().contains(x, y))
         return -1;
-    const auto* row = reinterpret_cast<const std::uint32_t*>(drawn_.constScanLine(y));
-    return std::int32_t(row[x] & 0xFFFFFFu);
+    const bool patched = patchRect_.contains(x, y);
+    const QImage& from = patched ? patch_ : drawn_;
+    const QPoint at = patched ? QPoint(x, y) - patchRect_.topLeft() : QPoint(x, y);
+    const auto* row = reinterpret_cast<const std::uint32_t*>(from.constScanLine(at.y()));
+    return std::int32_t(row[at.x()] & 0xFFFFFFu);
 }
 
 void DrawingSurface::setPixel(int x, int y, std::int32_t colour)
@@ -87,41 +126,66 @@ void DrawingSurface::setPixel(int x, int y, std::int32_t colour)
     });
 }
 
+namespace {
+
+const std::uint32_t* wordAt(const QImage& image, int x, int y)
+{
+    return reinterpret_cast<const std::uint32_t*>(image.constScanLine(y)) + x;
+}
+
+// A copy of `area` of `image`, in memory of its own.
+Picture copyOf(const QImage& image, const QRect& area)
+{
+    Picture copy = newPicture(area.width(), area.height());
+    if (copy.isNull())
+        throw std::bad_alloc();
+    for (int y = 0; y < area.height(); ++y)
+        std::memcpy(copy.scanLine(y), wordAt(image, area.x(), area.y() + y), size_t(area.width()) * 4);
+    return copy;
+}
+
+} // namespace
+
 void DrawingSurface::mapRows(const QRect& area, const RowMapper& map)
 {
     const QRect clipped = area.intersected(readableRect());
     if (clipped.isEmpty())
         return;
-    const auto word = [](const QImage& image, int x, int y) {
-        return reinterpret_cast<const std::uint32_t*>(image.constScanLine(y)) + x;
-    };
+    whole_ = Picture();
     const std::ptrdiff_t stride = drawn_.bytesPerLine() / 4;
     if (drawn_.isDetached()) {
         // The surface's own image: redraw it in place.
         auto* first = reinterpret_cast<std::uint32_t*>(drawn_.bits()) + clipped.y() * stride + clipped.x();
         map(first, stride, first, stride, clipped.width(), clipped.height());
+    } else if (clipped != drawn_.rect()) {
+        // Part of a picture held elsewhere too (the shown part of a large
+        // picture): only that part gets memory of its own, a patch over the
+        // picture that grows with what is drawn.
+        if (!patchRect_.contains(clipped)) {
+            const QRect grown = patchRect_.united(clipped);
+            Picture patch = copyOf(drawn_, grown);
+            for (int y = 0; y < patchRect_.height(); ++y)
+                std::memcpy(patch.scanLine(patchRect_.y() - grown.y() + y) + (patchRect_.x() - grown.x()) * 4,
+                            patch_.constScanLine(y), size_t(patchRect_.width()) * 4);
+            patch_ = patch;
+            patchRect_ = grown;
+        }
+        const std::ptrdiff_t patchStride = patch_.bytesPerLine() / 4;
+        auto* first = reinterpret_cast<std::uint32_t*>(patch_.bits()) + (clipped.y() - patchRect_.y()) * patchStride
+            + (clipped.x() - patchRect_.x());
+        map(first, patchStride, first, patchStride, clipped.width(), clipped.height());
     } else {
-        // Still the assigned picture (or held elsewhere too): build the
-        // surface's own image, the area mapped and the rest copied.
-        QImage own(drawn_.size(), drawn_.format());
+        // The whole of a picture held elsewhere too: the surface's own image
+        // is written as the picture is read, in one pass.
+        Picture own = newPicture(drawn_.width(), drawn_.height());
         if (own.isNull())
             throw std::bad_alloc();
-        const std::ptrdiff_t ownStride = own.bytesPerLine() / 4;
-        const qsizetype rowBytes = qsizetype(drawn_.width()) * 4;
-        for (int y = 0; y < drawn_.height(); ++y) {
-            auto* to = reinterpret_cast<std::uint32_t*>(own.scanLine(y));
-            const std::uint32_t* from = word(drawn_, 0, y);
-            if (y < clipped.top() || y > clipped.bottom()) {
-                std::memcpy(to, from, rowBytes);
-            } else {
-                std::memcpy(to, from, std::size_t(clipped.left()) * 4);
-                std::memcpy(to + clipped.right() + 1, from + clipped.right() + 1,
-                            std::size_t(drawn_.width() - clipped.right() - 1) * 4);
-            }
-        }
-        auto* first = reinterpret_cast<std::uint32_t*>(own.bits()) + clipped.y() * ownStride + clipped.x();
-        map(word(drawn_, clipped.x(), clipped.y()), stride, first, ownStride, clipped.width(), clipped.height());
+        const Picture base = image(); // with any patch drawn before
+        map(wordAt(base, 0, 0), base.bytesPerLine() / 4, reinterpret_cast<std::uint32_t*>(own.bits()),
+            own.bytesPerLine() / 4, own.width(), own.height());
         drawn_ = own;
+        patch_ = whole_ = Picture();
+        patchRect_ = QRect();
     }
     const int b = borderWidth();
     update(clipped.translated(b, b));
@@ -140,6 +204,9 @@ void DrawingSurface::paintEvent(QPaintEvent* event)
             const QRect source = exposed.translated(-b, -b).intersected(drawn_.rect());
             if (!source.isEmpty())
                 p.drawImage(source.topLeft() + QPoint(b, b), drawn_, source);
+            const QRect patched = source.intersected(patchRect_);
+            if (!patched.isEmpty())
+                p.drawImage(patched.topLeft() + QPoint(b, b), patch_, patched.translated(-patchRect_.topLeft()));
         }
     }
     if (border_ == Border::Sunken)
@@ -174,10 +241,21 @@ void ImageView::setPicture(const Picture& picture)
 void ImageView::rescale()
 {
     const QSize inner = size() - QSize(2, 2);
-    if (picture_.isNull() || inner.isEmpty())
+    // Both views are given the same picture when one is opened: the second
+    // takes the copy the first made.
+    static struct {
+        qint64 key = 0;
+        QSize size;
+        QImage shown;
+    } last;
+    if (picture_.isNull() || inner.isEmpty()) {
         shown_ = QImage();
-    else
+    } else if (last.key == picture_.cacheKey() && last.size == inner) {
+        shown_ = last.shown;
+    } else {
         shown_ = stretchedCopy(picture_, inner).convertToFormat(QImage::Format_RGB32);
+        last = {picture_.cacheKey(), inner, shown_};
+    }
 }
 
 void ImageView::resizeEvent(QResizeEvent*)

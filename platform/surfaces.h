@@ -54,7 +54,14 @@ public:
     bool autoRedraw() const { return autoRedraw_; }
 
     // The persistent image: the picture with every pixel drawn since.
-    const Picture& image() const { return drawn_; }
+    const Picture& image() const;
+
+    // For a picture's memory: hands over the persistent image and holds the
+    // assigned picture meanwhile, until holdImage gives back a picture with
+    // exactly the pixels handed over (one saved and read back), which the
+    // surface then holds as its image, sharing that picture's memory.
+    Picture releaseImage();
+    void holdImage(const Picture& samePixels);
 
     // Drawing-area size in pixels: the size of the picture last assigned.
     int scaleWidth() const { return drawn_.width(); }
@@ -93,7 +100,10 @@ private:
     Border border_;
     bool autoRedraw_ = false;
     Picture picture_;
-    Picture drawn_;
+    Picture drawn_;          // the picture, or the surface's own image
+    Picture patch_;          // over the picture: the part drawn on, in memory of its own
+    QRect patchRect_;
+    mutable Picture whole_;  // the picture with the patch, made when asked for
     ClickTracker clicks_;
 };
 

@@ -53,14 +53,18 @@ void TestSurfaces::pixelAccessStopsAtTheEdges()
 void TestSurfaces::drawingNeverChangesTheAssignedPicture_data()
 {
     QTest::addColumn<QSize>("client");
+    QTest::addColumn<QSize>("grownClient"); // before the second drawing
     QTest::addColumn<bool>("autoRedraw");
-    QTest::newRow("whole surface") << QSize(100, 100) << true;
-    QTest::newRow("only the shown part") << QSize(5, 3) << false;
+    QTest::newRow("whole surface") << QSize(100, 100) << QSize(100, 100) << true;
+    QTest::newRow("only the shown part") << QSize(5, 3) << QSize(5, 3) << false;
+    QTest::newRow("the shown part grows") << QSize(5, 3) << QSize(7, 5) << false;
+    QTest::newRow("then shows it all") << QSize(5, 3) << QSize(100, 100) << false;
 }
 
 void TestSurfaces::drawingNeverChangesTheAssignedPicture()
 {
     QFETCH(QSize, client);
+    QFETCH(QSize, grownClient);
     QFETCH(bool, autoRedraw);
     QWidget parent;
     parent.resize(client);
@@ -70,9 +74,12 @@ void TestSurfaces::drawingNeverChangesTheAssignedPicture()
     a.setAutoRedraw(autoRedraw);
     a.setPicture(picture);
     b.setPicture(picture);
-    const QRect shown = a.readableRect();
-    // Twice: first from the shared picture, then in the surface's own image.
+    QRect shown[2];
+    // Twice: first from the shared picture, then over what was drawn.
     for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1)
+            parent.resize(grownClient);
+        shown[pass] = a.readableRect();
         a.mapRows(QRect(0, 0, 8, 6), [](const std::uint32_t* from, std::ptrdiff_t fromStride, std::uint32_t* to,
                                         std::ptrdiff_t toStride, int w, int h) {
             for (int y = 0; y < h; ++y)
@@ -82,8 +89,9 @@ void TestSurfaces::drawingNeverChangesTheAssignedPicture()
     }
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x) {
-            const std::int32_t expected = colourAt(copy, x, y) + (shown.contains(x, y) ? 2 : 0);
+            const std::int32_t expected = colourAt(copy, x, y) + shown[0].contains(x, y) + shown[1].contains(x, y);
             QCOMPARE(colourAt(a.image(), x, y), expected);
+            QCOMPARE(a.getPixel(x, y), shown[1].contains(x, y) ? expected : -1);
         }
     QCOMPARE(picture, copy);
     QCOMPARE(a.picture(), copy);
