@@ -108,24 +108,6 @@ QRect DrawingSurface::readableRect() const
     return area.intersected(client);
 }
 
-std::int32_t DrawingSurface::getPixel(int x, int y) const
-{
-    if (!readableRect().contains(x, y))
-        return -1;
-    const bool patched = patchRect_.contains(x, y);
-    const QImage& from = patched ? patch_ : drawn_;
-    const QPoint at = patched ? QPoint(x, y) - patchRect_.topLeft() : QPoint(x, y);
-    const auto* row = reinterpret_cast<const std::uint32_t*>(from.constScanLine(at.y()));
-    return std::int32_t(row[at.x()] & 0xFFFFFFu);
-}
-
-void DrawingSurface::setPixel(int x, int y, std::int32_t colour)
-{
-    mapRows(QRect(x, y, 1, 1), [colour](const std::uint32_t*, std::ptrdiff_t, std::uint32_t* p, std::ptrdiff_t, int, int) {
-        *p = 0xFF000000u | (std::uint32_t(colour) & 0xFFFFFFu);
-    });
-}
-
 namespace {
 
 const std::uint32_t* wordAt(const QImage& image, int x, int y)

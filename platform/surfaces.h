@@ -4,10 +4,9 @@
 // A DrawingSurface shows a picture at its own resolution, sized to the
 // picture plus its border, and keeps an image of its own that starts as the
 // assigned picture and keeps every pixel drawn on it until the next picture
-// is assigned. Pixels are reached one at a time (getPixel/setPixel) or by rows
-// of memory (mapRows), always within the readable area: the whole drawing
-// area while AutoRedraw is on, otherwise the part of it that lies inside the
-// parent's client area.
+// is assigned. Pixels are reached by rows of memory (mapRows), always within
+// the readable area: the whole drawing area while AutoRedraw is on, otherwise
+// the part of it that lies inside the parent's client area.
 //
 // An ImageView is a fixed frame with a one-pixel border that shows its
 // picture stretched to fill it, drawn from a small copy made once per
@@ -64,17 +63,10 @@ public:
     void holdImage(const Picture& samePixels);
 
     // Drawing-area size in pixels: the size of the picture last assigned.
-    int scaleWidth() const { return drawn_.width(); }
-    int scaleHeight() const { return drawn_.height(); }
     int borderWidth() const;
 
     // The part of the drawing area that pixel access reaches.
     QRect readableRect() const;
-
-    // The colour value at (x, y), or -1 outside the readable area.
-    std::int32_t getPixel(int x, int y) const;
-    // Sets a pixel; a point outside the readable area changes nothing.
-    void setPixel(int x, int y, std::int32_t colour);
 
     // Redraws `area` (clipped to the readable area): `map` gets rows of 32-bit
     // pixels (colour value in the low 24 bits) as the surface shows them now

@@ -24,7 +24,8 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# (file, text as it stands, the faulty text, what the fault is)
+# (file, text as it stands, the faulty text, what the fault is); a fault that
+# changes several places gives lists of texts.
 FAULTS = [
     # engine
     ("engine/pixel_transform.cpp", "if (v < cutoffThreshold(s) && contrast > 0)",
@@ -79,8 +80,9 @@ FAULTS = [
      "platform: a failed write in place is not undone"),
     ("platform/bmp_codec.cpp", "l.paletteEntrySize = core ? 3 : 4;", "l.paletteEntrySize = core || os2 ? 3 : 4;",
      "platform: OS/2 2.x palettes read with 3-byte entries"),
-    ("platform/qt_services.cpp", "window_->setCursor(Qt::WaitCursor);", "QApplication::setOverrideCursor(Qt::WaitCursor);",
-     "platform: the hourglass covers the whole program"),
+    ("platform/qt_services.cpp", ["#include <QUrl>", "window_->setCursor(Qt::WaitCursor);", "window_->unsetCursor();"],
+     ["#include <QUrl>\n#include <QApplication>", "QApplication::setOverrideCursor(Qt::WaitCursor);",
+      "QApplication::restoreOverrideCursor();"], "platform: the hourglass covers the whole program"),
     ("platform/qt_services.cpp", "QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails",
      "QFileDialog::DontUseNativeDialog", "platform: the open dialog's type box shows its patterns"),
     # ui
@@ -156,12 +158,17 @@ def main():
         file = os.path.join(work, path)
         with open(file, encoding="utf-8") as f:
             original = f.read()
-        if original.count(text) != 1:
-            print(f"ERROR   {what}: the text is found {original.count(text)} times in {path}")
+        texts, faulties = ([text], [faulty]) if isinstance(text, str) else (text, faulty)
+        counts = [original.count(t) for t in texts]
+        if counts != [1] * len(texts):
+            print(f"ERROR   {what}: the text is found {counts} times in {path}")
             errors += 1
             continue
+        changed = original
+        for t, x in zip(texts, faulties):
+            changed = changed.replace(t, x)
         with open(file, "w", encoding="utf-8") as f:
-            f.write(original.replace(text, faulty))
+            f.write(changed)
         try:
             built = run(steps[1], env=env)
             if built.returncode != 0:

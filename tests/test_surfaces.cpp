@@ -13,8 +13,6 @@ using namespace penumbrix::testing;
 class TestSurfaces : public QObject {
     Q_OBJECT
 private slots:
-    void pixelAccessStopsAtTheEdges_data();
-    void pixelAccessStopsAtTheEdges();
     void drawingNeverChangesTheAssignedPicture_data();
     void drawingNeverChangesTheAssignedPicture();
     void drawingSurvivesRepaintUntilNextPicture();
@@ -22,33 +20,6 @@ private slots:
     void viewStretchesAnyPicture();
     void doubleClickIsAClickFirst();
 };
-
-void TestSurfaces::pixelAccessStopsAtTheEdges_data()
-{
-    QTest::addColumn<QPoint>("point");
-    QTest::addColumn<bool>("inside");
-    QTest::newRow("top left") << QPoint(0, 0) << true;
-    QTest::newRow("bottom right") << QPoint(99, 79) << true;
-    QTest::newRow("x = width") << QPoint(100, 0) << false;
-    QTest::newRow("y = height") << QPoint(0, 80) << false;
-    QTest::newRow("negative") << QPoint(-1, 5) << false;
-}
-
-void TestSurfaces::pixelAccessStopsAtTheEdges()
-{
-    QFETCH(QPoint, point);
-    QFETCH(bool, inside);
-    DrawingSurface surface;
-    const Picture picture = patternPicture(100, 80);
-    surface.setPicture(picture);
-    const std::int32_t expected = inside ? colourAt(picture, point.x(), point.y()) : -1;
-    QCOMPARE(surface.getPixel(point.x(), point.y()), expected);
-    const QImage before = surface.image();
-    surface.setPixel(point.x(), point.y(), 0x123456);
-    QCOMPARE(surface.getPixel(point.x(), point.y()), inside ? 0x123456 : -1);
-    if (!inside)
-        QCOMPARE(surface.image(), before);
-}
 
 void TestSurfaces::drawingNeverChangesTheAssignedPicture_data()
 {
@@ -91,7 +62,6 @@ void TestSurfaces::drawingNeverChangesTheAssignedPicture()
         for (int x = 0; x < 8; ++x) {
             const std::int32_t expected = colourAt(copy, x, y) + shown[0].contains(x, y) + shown[1].contains(x, y);
             QCOMPARE(colourAt(a.image(), x, y), expected);
-            QCOMPARE(a.getPixel(x, y), shown[1].contains(x, y) ? expected : -1);
         }
     QCOMPARE(picture, copy);
     QCOMPARE(a.picture(), copy);
@@ -104,7 +74,7 @@ void TestSurfaces::drawingSurvivesRepaintUntilNextPicture()
     client.resize(200, 200);
     DrawingSurface surface(&client, DrawingSurface::Border::Sunken);
     surface.setPicture(patternPicture(20, 20));
-    surface.setPixel(5, 5, 0x0000FF);
+    surface.mapRows(QRect(5, 5, 1, 1), [](auto, auto, std::uint32_t* p, auto, int, int) { *p = 0xFF0000FFu; });
     client.show();
     const QImage first = surface.grab().toImage();
     surface.repaint();
