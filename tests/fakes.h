@@ -1,13 +1,11 @@
 #pragma once
 // Scripted stand-ins for the modal services, so no test waits on a window.
 
-#include <QString>
 #include <QStringList>
 
 #include <deque>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 
 #include "platform/runtime_error.h"
 #include "platform/services.h"
@@ -15,43 +13,31 @@
 namespace penumbrix::fakes {
 
 // Answers message boxes from a script (OK when the script is empty) and
-// records every text shown.
+// records every text shown, and its buttons.
 class Messages : public MessageService {
 public:
-    struct Shown {
-        QString text;
-        MessageButtons buttons;
-    };
     std::deque<int> answers;
-    std::vector<Shown> shown;
+    QStringList texts;
+    QList<MessageButtons> buttons;
     std::function<void()> onShow; // runs while the box is "open"
 
-    int show(const QString& text, MessageButtons buttons) override
+    int show(const QString& text, MessageButtons shownButtons) override
     {
-        shown.push_back({text, buttons});
+        texts << text;
+        buttons << shownButtons;
         if (onShow)
             onShow();
-        if (answers.empty())
-            return kMessageOk;
-        const int answer = answers.front();
-        answers.pop_front();
+        const int answer = answers.empty() ? kMessageOk : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
         return answer;
-    }
-    QStringList texts() const
-    {
-        QStringList list;
-        for (const auto& s : shown)
-            list << s.text;
-        return list;
     }
 };
 
-// Confirms the scripted paths one by one; an empty entry (or none) cancels.
+// Confirms the scripted paths one by one; an empty one (or none) cancels.
 class OpenDialogScript : public OpenDialog {
 public:
-    std::deque<std::optional<QString>> choices;
-    QStringList filters;
-    QStringList proposed;
+    QStringList choices, filters, proposed;
     std::function<void()> onShow;
 
     std::optional<QString> showOpen(const QString& filter, const QString& proposedFileName) override
@@ -60,28 +46,16 @@ public:
         proposed << proposedFileName;
         if (onShow)
             onShow();
-        if (choices.empty() || !choices.front().has_value()) {
-            if (!choices.empty())
-                choices.pop_front();
-            return std::nullopt;
-        }
-        const QString choice = *choices.front();
-        choices.pop_front();
-        return choice;
+        const QString choice = choices.isEmpty() ? QString() : choices.takeFirst();
+        return choice.isEmpty() ? std::nullopt : std::optional<QString>(choice);
     }
 };
 
-// Records the pointer's changes; busy is the hourglass.
+// The hourglass: on now, and ever since the last look.
 class Pointer : public BusyPointer {
 public:
-    std::vector<bool> changes;
-    bool busy = false;
-    void setBusy(bool b) override
-    {
-        changes.push_back(b);
-        busy = b;
-    }
-    bool wasEverBusy() const { return std::find(changes.begin(), changes.end(), true) != changes.end(); }
+    bool busy = false, everBusy = false;
+    void setBusy(bool b) override { everBusy |= busy = b; }
 };
 
 class BrowserLog : public Browser {

@@ -121,463 +121,450 @@ struct Fixture {
 class TestDocument : public QObject {
     Q_OBJECT
 private slots:
-    void startUpThenOpenFillTheSlots();
-    void openThatDoesNotHappenChangesNothing_data();
-    void openThatDoesNotHappenChangesNothing();
-    void linkLayouts_data();
-    void linkLayouts();
-    void applyThatDoesNothingOrFails_data();
-    void applyThatDoesNothingOrFails();
-    void saveTargets_data();
-    void saveTargets();
-    void clearPutsPlaceholderBack();
-    void boundaryReportsAndGoesOn_data();
-    void boundaryReportsAndGoesOn();
-};
-
-void TestDocument::startUpThenOpenFillTheSlots()
-{
-    Fixture f;
-    f.doc.startUp();
-    const Picture placeholder = f.placeholder();
-    for (const QImage& slot : {f.image1.picture(), f.image2.picture(), f.picture2.picture()})
-        QVERIFY(samePixels(slot, placeholder));
-    QVERIFY(f.picture1.picture().isNull());
-    // Three loads, three pictures: none shares another's pixels.
-    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-    QVERIFY(f.image1.picture().constBits() != f.picture2.picture().constBits());
-    QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
-    QVERIFY(!f.doc.isPictureOpen());
-
-    // The first open proposes the placeholder; the picture, loaded once, goes
-    // into both views, and the preview surface is left alone.
-    const qint64 previewKey = f.picture2.image().cacheKey();
-    const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
-    f.openFile(path);
-    QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
-    QCOMPARE(f.dialog.filters, QStringList{QStringLiteral("画像(*.BMP)|*.BMP")});
-    QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
-    QCOMPARE(f.image2.picture().constBits(), f.image1.picture().constBits());
-    QCOMPARE(f.doc.currentFileName(), path);
-    QVERIFY(f.doc.isPictureOpen());
-    QCOMPARE(f.picture2.image().cacheKey(), previewKey);
-    QVERIFY(f.messages.shown.empty());
-    QVERIFY(!QFile::exists(f.folders.paths.workFile()));
-}
-
-void TestDocument::openThatDoesNotHappenChangesNothing_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("choice");
-    QTest::addColumn<int>("error"); // 0: cancelled
-    QTest::newRow("cancelled after start-up") << "start" << "cancel" << 0;
-    QTest::newRow("cancelled with a picture open") << "open" << "cancel" << 0;
-    QTest::newRow("cancelled after clearing") << "cleared" << "cancel" << 0;
-    QTest::newRow("no such file") << "open" << "missing" << 53;
-    QTest::newRow("a text file named .bmp") << "open" << "text" << 481;
-}
-
-void TestDocument::openThatDoesNotHappenChangesNothing()
-{
-    QFETCH(QString, state);
-    QFETCH(QString, choice);
-    QFETCH(int, error);
-    Fixture f;
-    f.doc.startUp();
-    const QString first = f.userPicture(QStringLiteral("first.bmp"));
-    if (state != QLatin1String("start"))
-        f.openFile(first);
-    if (state == QLatin1String("cleared"))
-        f.doc.clear();
-    const auto views = f.views();
-    const QString name = f.doc.currentFileName();
-
-    const QString path = f.folders.file(QStringLiteral("second.bmp"));
-    if (choice == QLatin1String("text"))
-        writeBytes(path, "this is no picture\n");
-    if (choice != QLatin1String("cancel"))
-        f.dialog.choices.push_back(path);
-    try {
-        f.doc.open();
-        QCOMPARE(error, 0);
-    } catch (const RuntimeError& e) {
-        QCOMPARE(e.number(), error);
-    }
-    QCOMPARE(f.views(), views);
-    QCOMPARE(f.doc.currentFileName(), name);
-    // After clearing, the dialog proposed the file opened last.
-    if (state == QLatin1String("cleared"))
-        QCOMPARE(f.dialog.proposed.last(), first);
-}
-
-void TestDocument::linkLayouts_data()
-{
-    // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
-    // written in the link), "h:name>file" (a hard link), "a:link>target" (a
-    // link changed after the file was opened).
-    QTest::addColumn<QStringList>("layout");
-    QTest::addColumn<QString>("chosen"); // the name given to the dialog
-    QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
-    const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
-    QTest::newRow("the placeholder itself") << QStringList() << P << P;
-    QTest::newRow("the placeholder with ./ and ../") << QStringList() << "share/penumbrix/./../penumbrix/NoImage.bmp" << P;
-    QTest::newRow("the placeholder through a link") << QStringList{"l:link.bmp>" + P} << "link.bmp" << P;
-    QTest::newRow("the placeholder through a hard link") << QStringList{"h:hard.bmp>" + P} << "hard.bmp" << P;
-    QTest::newRow("another file, differing only in case")
-        << QStringList{"f:share/penumbrix/NOIMAGE.BMP"} << "share/penumbrix/NOIMAGE.BMP" << "share/penumbrix/NOIMAGE.BMP";
-    const QStringList linkedFolder{"d:pictures/2024", "f:pictures/shared/cover.bmp", "l:cur>pictures/2024",
-                                   "l:pictures/2024/cover.bmp>../shared/cover.bmp"};
-    QTest::newRow("a linked folder holding a relative link")
-        << linkedFolder + QStringList{"f:shared/cover.bmp"} << "cur/cover.bmp" << "pictures/shared/cover.bmp";
-    QTest::newRow("the same, the text's folder missing") << linkedFolder << "cur/cover.bmp" << "pictures/shared/cover.bmp";
-    QTest::newRow("a linked folder pointed elsewhere after opening")
-        << linkedFolder + QStringList{"f:pictures/2025/cover.bmp", "a:cur>pictures/2025"} << "cur/cover.bmp"
-        << "pictures/shared/cover.bmp";
-    QTest::newRow("a linked folder, then ..") << QStringList{"d:a/b", "f:a/pic.bmp", "f:pic.bmp", "l:L>a/b"}
-                                              << "L/../pic.bmp" << "a/pic.bmp";
-    QTest::newRow("a link whose text climbs to the placeholder")
-        << QStringList{"d:u/x/y", "f:u/" + P, "l:u/L>x/y", "l:u/climb.bmp>L/../../" + P} << "u/climb.bmp" << "u/" + P;
-    QTest::newRow("a link reaching the placeholder through a linked folder")
-        << QStringList{"d:share/penumbrix/sub", "f:u/NoImage.bmp", "l:u/L>../share/penumbrix/sub",
-                       "l:u/back.bmp>L/../NoImage.bmp"}
-        << "u/back.bmp" << P;
-}
-
-void TestDocument::linkLayouts()
-{
-    QFETCH(QStringList, layout);
-    QFETCH(QString, chosen);
-    QFETCH(QString, file);
-    Fixture f;
-    f.doc.startUp();
-    const QDir root(f.folders.root.path());
-    quint32 seed = 10;
-    const auto build = [&](bool afterOpening) {
-        for (const QString& entry : layout) {
-            if (entry.startsWith("a:") != afterOpening)
-                continue;
-            const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
-            QDir().mkpath(QFileInfo(name).path());
-            if (entry.startsWith("d:"))
-                QVERIFY(QDir().mkpath(name));
-            if (entry.startsWith("f:"))
-                SavePicture(patternPicture(20, 10, ++seed), name);
-            if (entry.startsWith("a:"))
-                QFile::remove(name);
-            if (entry.startsWith("l:") || entry.startsWith("a:"))
-                QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
-            if (entry.startsWith("h:"))
-                QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
-        }
-    };
-    build(false);
-    // Every entry under the root (the data folder aside): what each file holds, what each link says.
-    const auto tree = [&] {
-        QMap<QString, QByteArray> all;
-        QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QFileInfo info(it.next());
-            if (!root.relativeFilePath(info.filePath()).startsWith("data"))
-                all[root.relativeFilePath(info.filePath())] =
-                    info.isSymLink() ? "link " + QFile::encodeName(info.symLinkTarget()) : info.isDir() ? "dir" : fileBytes(info.filePath());
-        }
-        return all;
-    };
-    const Picture opened = LoadPicture(root.filePath(file));
-    f.openFile(root.filePath(chosen));
-    build(true);
-    QMap<QString, QByteArray> expected = tree();
-    QCOMPARE(f.doc.currentFileName(), root.filePath(chosen));
-    QVERIFY(samePixels(f.image1.picture(), opened));
-    const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
-    QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
-
-    // Save writes that file and nothing else; never the placeholder.
-    f.setNeutral();
-    f.settings[Setting::Light] = 200;
-    f.doc.apply();
-    f.doc.save();
-    QMap<QString, QByteArray> now = tree();
-    QCOMPARE(f.messages.texts().contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
-    if (pictureOpen) {
-        const Picture saved = LoadPicture(root.filePath(file));
-        QVERIFY(samePixels(saved, f.image2.picture()) && !samePixels(saved, opened));
-        expected.remove(file);
-        now.remove(file);
-    }
-    QCOMPARE(now, expected);
-}
-
-void TestDocument::applyThatDoesNothingOrFails_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("error"); // -1: the apply works, and writes only the work file
-    QTest::newRow("apply cancelled") << "cancel" << 0;
-    QTest::newRow("apply with no picture open") << "no picture" << 0;
-    QTest::newRow("apply: work file a symbolic link to the user's file") << "symlink" << -1;
-    QTest::newRow("apply: work file a hard link to the user's file") << "hardlink" << -1;
-    QTest::newRow("apply: data folder is a file") << "data folder is a file" << 76;
-    QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
-    QTest::newRow("save: folder removed") << "folder removed" << 76;
-}
-
-void TestDocument::applyThatDoesNothingOrFails()
-{
-    QFETCH(QString, how);
-    QFETCH(int, error);
-    Fixture f;
-    f.doc.startUp();
-    const QString folder = f.folders.file(QStringLiteral("pictures"));
-    QDir().mkpath(folder);
-    const QString path = f.userPicture(QStringLiteral("pictures/a.bmp"));
-    const QByteArray original = fileBytes(path);
-    if (how != "no picture")
-        f.openFile(path);
-    f.settings[Setting::Light] = 250;
-    if (how == "folder removed")
-        f.doc.apply(); // the result differs from the file
-    const auto views = f.views();
-    const QString data = f.folders.paths.dataFolder;
-    const QByteArray workFile = QFile::encodeName(f.folders.paths.workFile());
-    QDir().mkpath(data);
-    if (how == "symlink")
-        QCOMPARE(::symlink(QFile::encodeName(path).constData(), workFile.constData()), 0);
-    if (how == "hardlink")
-        QCOMPARE(::link(QFile::encodeName(path).constData(), workFile.constData()), 0);
-    if (how == "data folder is a file")
-        QDir(data).removeRecursively(), writeBytes(data, "in the way");
-    if (how == "folder removed")
-        QDir(folder).removeRecursively();
-    if (how == "work file unreadable")
-        f.doc.setPictureLoader([](const QString& p) -> Picture {
-            if (p.endsWith(QLatin1String("Image1.BMP")))
-                throw RuntimeError(RuntimeError::InvalidPicture, p);
-            return LoadPicture(p);
-        });
-    f.messages.shown.clear();
-    f.pointer.changes.clear();
-    f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
-    EventBoundary boundary(f.messages, f.pointer);
-    QCOMPARE(boundary.run([&] { how == "folder removed" ? f.doc.save() : f.doc.apply(); }), error <= 0);
-
-    // Only the question and the error are shown; no hourglass after Cancel
-    // and none left after an error; views and files are as they were.
-    QStringList expected{qs(text::kApplyConfirm)};
-    if (how == "folder removed")
-        expected.clear();
-    if (error == -1)
-        expected << qs(text::kApplyDone);
-    QCOMPARE(f.messages.texts().mid(0, expected.size()), expected);
-    QCOMPARE(f.messages.shown.size(), std::size_t(expected.size() + (error > 0)));
-    if (error > 0)
-        QVERIFY(f.messages.texts().last().startsWith(QStringLiteral("実行時エラー '%1'").arg(error)));
-    QCOMPARE(f.pointer.wasEverBusy(), how != "cancel" && how != "folder removed");
-    QVERIFY(!f.pointer.busy && !f.picture1.autoRedraw());
-    if (error != -1)
-        QCOMPARE(f.views(), views);
-    if (error == 0)
-        QVERIFY(!QFile::exists(f.folders.paths.workFile()) && f.picture1.picture().isNull());
-    if (how != "folder removed") {
-        QCOMPARE(fileBytes(path), original);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.bmp")});
-    }
-}
-
-void TestDocument::saveTargets_data()
-{
-    QTest::addColumn<QString>("owner");  // of the file and its folder, uid:gid
-    QTest::addColumn<int>("mode");       // of the file
-    QTest::addColumn<int>("folderMode");
-    QTest::addColumn<QString>("saver");  // "" root, or uid:gid[,group...]
-    QTest::addColumn<QString>("extra");  // what else is there, or happens
-    QTest::addColumn<int>("error");
-    QTest::newRow("shared group file of another owner, saved by a group member")
-        << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "" << 0;
-    QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
-    QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
-    QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
-    QTest::newRow("second hard link") << "0:0" << 0644 << 0755 << "" << "hardlink" << 0;
-    QTest::newRow("name of 255 bytes") << "0:0" << 0644 << 0755 << "" << "long name" << 0;
-    QTest::newRow("path of 4090 characters") << "0:0" << 0644 << 0755 << "" << "long path" << 0;
-    QTest::newRow("removed since it was opened") << "0:0" << 0644 << 0755 << "" << "removed" << 0;
-    QTest::newRow("0444 file, saved by root") << "0:0" << 0444 << 0755 << "" << "" << 70;
-    QTest::newRow("file in a 0555 folder, saved by root") << "0:0" << 0644 << 0555 << "" << "" << 70;
-    QTest::newRow("another owner's 0644 file") << "2000:2000" << 0644 << 0777 << "2001:2001" << "" << 70;
-    QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
-    QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 2" << 57;
-    QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
-    QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
-    QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
-}
-
-void TestDocument::saveTargets()
-{
-    QFETCH(QString, owner);
-    QFETCH(int, mode);
-    QFETCH(int, folderMode);
-    QFETCH(QString, saver);
-    QFETCH(QString, extra);
-    QFETCH(int, error);
-    Fixture f;
-    f.doc.startUp();
-    QVERIFY(QFile::setPermissions(f.folders.root.path(), QFile::permissions(f.folders.root.path()) | QFileDevice::ExeOther));
-    QString folder = f.folders.file("pictures");
-    if (extra.contains("long path")) {
-        while (folder.size() < 4090 - 256) // then a name of 5 to 255 bytes
-            folder += '/' + QString(250, 'd');
-    }
-    QVERIFY(QDir().mkpath(folder));
-    const QByteArray at = QFile::encodeName(folder);
-    const bool mounted = extra.contains("tmpfs");
-    if (mounted && ::mount("tmpfs", at, "tmpfs", 0, "size=256k") != 0)
-        QSKIP("needs root to mount a small file system");
-    const auto unmount = qScopeGuard([&] { if (mounted) ::umount2(at, MNT_DETACH); });
-    const QString name = extra.contains("long name") ? QString(251, 'n') + ".bmp"
-                       : extra.contains("long path") ? QString(4090 - folder.size() - 5, 'n') + ".bmp" : "a.bmp";
-    const QString path = folder + '/' + name, link = folder + "/link.bmp";
-    const QByteArray file = QFile::encodeName(path);
-    f.userPicture(path.mid(f.folders.root.path().size() + 1));
-    const uid_t uid = owner.section(':', 0, 0).toUInt();
-    const gid_t gid = owner.section(':', 1).toUInt();
-    QVERIFY(::chown(file, uid, gid) == 0 && ::chmod(file, mode_t(mode)) == 0 && ::chown(at, uid, gid) == 0);
-    if (extra.contains("hardlink"))
-        QCOMPARE(::link(file, QFile::encodeName(link)), 0);
-    if (extra.contains("acl")) { // user::rw- user:2001:rw- group::r-- mask::rw- other::---
-        QByteArray acl;
-        QDataStream s(&acl, QIODevice::WriteOnly);
-        s.setByteOrder(QDataStream::LittleEndian);
-        s << quint32(2) << quint16(1) << quint16(6) << quint32(-1) << quint16(2) << quint16(6) << quint32(2001)
-          << quint16(4) << quint16(4) << quint32(-1) << quint16(0x10) << quint16(6) << quint32(-1)
-          << quint16(0x20) << quint16(0) << quint32(-1);
-        if (::setxattr(file, "system.posix_acl_access", acl.constData(), acl.size(), 0) != 0)
-            QSKIP("no ACLs on this file system");
-    }
-    if (extra.contains("xattr") && ::setxattr(file, "user.penumbrix.note", "kept", 4, 0) != 0)
-        QSKIP("no extended attributes on this file system");
-    const auto attributes = [&] { // owner, group, mode, links and every extended attribute
-        struct stat st {};
-        ::stat(file, &st);
-        QStringList all{QString::number(st.st_uid), QString::number(st.st_gid), QString::number(st.st_mode, 8),
-                        QString::number(st.st_nlink)};
-        char names[1024];
-        const ssize_t n = ::listxattr(file, names, sizeof names);
-        for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names + i)) + 1) {
-            char value[256];
-            const ssize_t size = ::getxattr(file, names + i, value, sizeof value);
-            all << QString::fromLatin1(names + i) + '=' + QByteArray(value, int(std::max<ssize_t>(size, 0))).toHex();
-        }
-        return all;
-    };
-    f.openFile(path);
-    f.settings[Setting::Light] = 250;
-    f.doc.apply(); // the result differs from the file
-    QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
-    const QByteArray before = fileBytes(path);
-    const QStringList kept = attributes();
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    if (extra.contains("removed"))
-        QVERIFY(QFile::remove(path));
-    if (extra.contains("read-only"))
-        QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
-    const QString filler = folder + "/filler";
-    if (extra.contains("full")) {
-        QFile fill(filler);
-        QVERIFY(fill.open(QIODevice::WriteOnly));
-        while (fill.write(QByteArray(4096, 'x')) == 4096 && fill.flush()) {
-        }
-    }
+    void startUpThenOpenFillTheSlots()
     {
-        ActingAs as(saver);
-        faultCall = extra.section("fail ", 1).section(' ', 0, 0);
-        faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
-        EventBoundary(f.messages, f.pointer).run([&] { f.doc.save(); });
-        faultCall.clear();
+        Fixture f;
+        f.doc.startUp();
+        const Picture placeholder = f.placeholder();
+        for (const QImage& slot : {f.image1.picture(), f.image2.picture(), f.picture2.picture()})
+            QVERIFY(samePixels(slot, placeholder));
+        QVERIFY(f.picture1.picture().isNull());
+        // Three loads, three pictures: none shares another's pixels.
+        QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+        QVERIFY(f.image1.picture().constBits() != f.picture2.picture().constBits());
+        QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+        QVERIFY(!f.doc.isPictureOpen());
+
+        // The first open proposes the placeholder; the picture, loaded once, goes
+        // into both views, and the preview surface is left alone.
+        const qint64 previewKey = f.picture2.image().cacheKey();
+        const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
+        f.openFile(path);
+        QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
+        QCOMPARE(f.dialog.filters, QStringList{QStringLiteral("画像(*.BMP)|*.BMP")});
+        QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
+        QCOMPARE(f.image2.picture().constBits(), f.image1.picture().constBits());
+        QCOMPARE(f.doc.currentFileName(), path);
+        QVERIFY(f.doc.isPictureOpen());
+        QCOMPARE(f.picture2.image().cacheKey(), previewKey);
+        QVERIFY(f.messages.texts.isEmpty());
+        QVERIFY(!QFile::exists(f.folders.paths.workFile()));
     }
-    QFile::remove(filler);
-    const QString done = QStringLiteral("画像の保存が完了しました");
-    const QString shown = f.messages.texts().last();
-    QVERIFY2(error ? shown.startsWith(QStringLiteral("実行時エラー '%1'").arg(error)) : shown == done, qPrintable(shown.left(40)));
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), entries);
-    if (error) {
-        QCOMPARE(fileBytes(path), before);
-        QCOMPARE(attributes(), kept);
-        return;
+
+    void openThatDoesNotHappenChangesNothing_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<int>("error"); // 0: cancelled
+        QTest::newRow("cancelled after start-up") << "start" << "cancel" << 0;
+        QTest::newRow("cancelled with a picture open") << "open" << "cancel" << 0;
+        QTest::newRow("cancelled after clearing") << "cleared" << "cancel" << 0;
+        QTest::newRow("no such file") << "open" << "missing" << 53;
+        QTest::newRow("a text file named .bmp") << "open" << "text" << 481;
     }
-    QVERIFY(samePixels(LoadPicture(path), f.image2.picture()));
-    if (!extra.contains("removed"))
-        QCOMPARE(attributes(), kept);
-    if (extra.contains("hardlink"))
-        QCOMPARE(fileBytes(link), fileBytes(path));
-}
 
-void TestDocument::clearPutsPlaceholderBack()
-{
-    Fixture f;
-    f.doc.startUp();
-    const QString path = f.userPicture(QStringLiteral("a.bmp"));
-    f.openFile(path);
-    f.doc.copyToPreview();
-    f.settings[Setting::Light] = 10;
-    f.doc.preview();
-    const qint64 previewKey = f.picture2.image().cacheKey();
-    const auto views = f.views();
+    void openThatDoesNotHappenChangesNothing()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, choice);
+        QFETCH(int, error);
+        Fixture f;
+        f.doc.startUp();
+        const QString first = f.userPicture(QStringLiteral("first.bmp"));
+        if (state != QLatin1String("start"))
+            f.openFile(first);
+        if (state == QLatin1String("cleared"))
+            f.doc.clear();
+        const auto views = f.views();
+        const QString name = f.doc.currentFileName();
 
-    f.messages.answers = {kMessageCancel};
-    f.doc.clear();
-    QCOMPARE(f.messages.shown.back().text, QStringLiteral("全てのイメージを削除します。"));
-    QCOMPARE(f.messages.shown.back().buttons, MessageButtons::OkCancel);
-    QCOMPARE(f.views(), views);
-    QCOMPARE(f.doc.currentFileName(), path);
-    // Without the placeholder, nothing changes.
-    const QString placeholder = f.folders.paths.placeholder();
-    QVERIFY(QFile::rename(placeholder, placeholder + QStringLiteral(".away")));
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
-    QCOMPARE(f.views(), views);
-    QCOMPARE(f.doc.currentFileName(), path);
-    QVERIFY(QFile::rename(placeholder + QStringLiteral(".away"), placeholder));
+        const QString path = f.folders.file(QStringLiteral("second.bmp"));
+        if (choice == QLatin1String("text"))
+            writeBytes(path, "this is no picture\n");
+        if (choice != QLatin1String("cancel"))
+            f.dialog.choices.push_back(path);
+        try {
+            f.doc.open();
+            QCOMPARE(error, 0);
+        } catch (const RuntimeError& e) {
+            QCOMPARE(e.number(), error);
+        }
+        QCOMPARE(f.views(), views);
+        QCOMPARE(f.doc.currentFileName(), name);
+        // After clearing, the dialog proposed the file opened last.
+        if (state == QLatin1String("cleared"))
+            QCOMPARE(f.dialog.proposed.last(), first);
+    }
 
-    f.messages.shown.clear();
-    f.doc.clear();
-    QCOMPARE(f.messages.shown.size(), std::size_t(1)); // the question, and no message after
-    QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
-    QVERIFY(samePixels(f.image2.picture(), f.placeholder()));
-    QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-    QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
-    QVERIFY(!f.doc.isPictureOpen());
-    QCOMPARE(f.picture2.image().cacheKey(), previewKey);
-    QCOMPARE(f.doc.proposedFileName(), path);
-    QVERIFY(QFile::exists(path));
-}
+    void linkLayouts_data()
+    {
+        // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
+        // written in the link), "h:name>file" (a hard link), "a:link>target" (a
+        // link changed after the file was opened).
+        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<QString>("chosen"); // the name given to the dialog
+        QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
+        const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
+        QTest::newRow("the placeholder itself") << QStringList() << P << P;
+        QTest::newRow("the placeholder with ./ and ../") << QStringList() << "share/penumbrix/./../penumbrix/NoImage.bmp" << P;
+        QTest::newRow("the placeholder through a link") << QStringList{"l:link.bmp>" + P} << "link.bmp" << P;
+        QTest::newRow("the placeholder through a hard link") << QStringList{"h:hard.bmp>" + P} << "hard.bmp" << P;
+        QTest::newRow("another file, differing only in case")
+            << QStringList{"f:share/penumbrix/NOIMAGE.BMP"} << "share/penumbrix/NOIMAGE.BMP" << "share/penumbrix/NOIMAGE.BMP";
+        const QStringList linkedFolder{"d:pictures/2024", "f:pictures/shared/cover.bmp", "l:cur>pictures/2024",
+                                       "l:pictures/2024/cover.bmp>../shared/cover.bmp"};
+        QTest::newRow("a linked folder holding a relative link")
+            << linkedFolder + QStringList{"f:shared/cover.bmp"} << "cur/cover.bmp" << "pictures/shared/cover.bmp";
+        QTest::newRow("the same, the text's folder missing") << linkedFolder << "cur/cover.bmp" << "pictures/shared/cover.bmp";
+        QTest::newRow("a linked folder pointed elsewhere after opening")
+            << linkedFolder + QStringList{"f:pictures/2025/cover.bmp", "a:cur>pictures/2025"} << "cur/cover.bmp"
+            << "pictures/shared/cover.bmp";
+        QTest::newRow("a linked folder, then ..") << QStringList{"d:a/b", "f:a/pic.bmp", "f:pic.bmp", "l:L>a/b"}
+                                                  << "L/../pic.bmp" << "a/pic.bmp";
+        QTest::newRow("a link whose text climbs to the placeholder")
+            << QStringList{"d:u/x/y", "f:u/" + P, "l:u/L>x/y", "l:u/climb.bmp>L/../../" + P} << "u/climb.bmp" << "u/" + P;
+        QTest::newRow("a link reaching the placeholder through a linked folder")
+            << QStringList{"d:share/penumbrix/sub", "f:u/NoImage.bmp", "l:u/L>../share/penumbrix/sub",
+                           "l:u/back.bmp>L/../NoImage.bmp"}
+            << "u/back.bmp" << P;
+    }
 
-void TestDocument::boundaryReportsAndGoesOn_data()
-{
-    QTest::addColumn<int>("thrown");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("run-time error") << 481 << QStringLiteral("実行時エラー '481':\n\nピクチャが不正です。\n\n/tmp/x.bmp");
-    QTest::newRow("memory exhausted") << 7 << QStringLiteral("実行時エラー '7':\n\nメモリが不足しています。");
-}
+    void linkLayouts()
+    {
+        QFETCH(QStringList, layout);
+        QFETCH(QString, chosen);
+        QFETCH(QString, file);
+        Fixture f;
+        f.doc.startUp();
+        const QDir root(f.folders.root.path());
+        quint32 seed = 10;
+        const auto build = [&](bool afterOpening) {
+            for (const QString& entry : layout) {
+                if (entry.startsWith("a:") != afterOpening)
+                    continue;
+                const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
+                QDir().mkpath(QFileInfo(name).path());
+                if (entry.startsWith("d:"))
+                    QVERIFY(QDir().mkpath(name));
+                if (entry.startsWith("f:"))
+                    SavePicture(patternPicture(20, 10, ++seed), name);
+                if (entry.startsWith("a:"))
+                    QFile::remove(name);
+                if (entry.startsWith("l:") || entry.startsWith("a:"))
+                    QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
+                if (entry.startsWith("h:"))
+                    QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
+            }
+        };
+        build(false);
+        // Every entry under the root (the data folder aside): what each file holds, what each link says.
+        const auto tree = [&] {
+            QMap<QString, QByteArray> all;
+            QDirIterator it(root.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QFileInfo info(it.next());
+                if (!root.relativeFilePath(info.filePath()).startsWith("data"))
+                    all[root.relativeFilePath(info.filePath())] =
+                        info.isSymLink() ? "link " + QFile::encodeName(info.symLinkTarget()) : info.isDir() ? "dir" : fileBytes(info.filePath());
+            }
+            return all;
+        };
+        const Picture opened = LoadPicture(root.filePath(file));
+        f.openFile(root.filePath(chosen));
+        build(true);
+        QMap<QString, QByteArray> expected = tree();
+        QCOMPARE(f.doc.currentFileName(), root.filePath(chosen));
+        QVERIFY(samePixels(f.image1.picture(), opened));
+        const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
+        QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
 
-void TestDocument::boundaryReportsAndGoesOn()
-{
-    QFETCH(int, thrown);
-    QFETCH(QString, expected);
-    fakes::Messages messages;
-    fakes::Pointer pointer;
-    EventBoundary boundary(messages, pointer);
-    const bool ok = boundary.run([&] {
-        pointer.setBusy(true);
-        if (thrown == 7)
-            throw std::bad_alloc();
-        throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("/tmp/x.bmp"));
-    });
-    QVERIFY(!ok);
-    QVERIFY(!pointer.busy);
-    QCOMPARE(messages.texts(), QStringList{expected});
-    QCOMPARE(messages.shown[0].buttons, MessageButtons::Ok);
-    QVERIFY(boundary.run([] {}));
-    QCOMPARE(messages.shown.size(), std::size_t(1));
-}
+        // Save writes that file and nothing else; never the placeholder.
+        f.setNeutral();
+        f.settings[Setting::Light] = 200;
+        f.doc.apply();
+        f.doc.save();
+        QMap<QString, QByteArray> now = tree();
+        QCOMPARE(f.messages.texts.contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
+        if (pictureOpen) {
+            const Picture saved = LoadPicture(root.filePath(file));
+            QVERIFY(samePixels(saved, f.image2.picture()) && !samePixels(saved, opened));
+            expected.remove(file);
+            now.remove(file);
+        }
+        QCOMPARE(now, expected);
+    }
+
+    void applyThatDoesNothingOrFails_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("error"); // -1: the apply works, and writes only the work file
+        QTest::newRow("apply cancelled") << "cancel" << 0;
+        QTest::newRow("apply with no picture open") << "no picture" << 0;
+        QTest::newRow("apply: work file a symbolic link to the user's file") << "symlink" << -1;
+        QTest::newRow("apply: work file a hard link to the user's file") << "hardlink" << -1;
+        QTest::newRow("apply: data folder is a file") << "data folder is a file" << 76;
+        QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
+        QTest::newRow("save: folder removed") << "folder removed" << 76;
+    }
+
+    void applyThatDoesNothingOrFails()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, error);
+        Fixture f;
+        f.doc.startUp();
+        const QString folder = f.folders.file(QStringLiteral("pictures"));
+        QDir().mkpath(folder);
+        const QString path = f.userPicture(QStringLiteral("pictures/a.bmp"));
+        const QByteArray original = fileBytes(path);
+        if (how != "no picture")
+            f.openFile(path);
+        f.settings[Setting::Light] = 250;
+        if (how == "folder removed")
+            f.doc.apply(); // the result differs from the file
+        const auto views = f.views();
+        const QString data = f.folders.paths.dataFolder;
+        const QByteArray workFile = QFile::encodeName(f.folders.paths.workFile());
+        QDir().mkpath(data);
+        if (how == "symlink")
+            QCOMPARE(::symlink(QFile::encodeName(path).constData(), workFile.constData()), 0);
+        if (how == "hardlink")
+            QCOMPARE(::link(QFile::encodeName(path).constData(), workFile.constData()), 0);
+        if (how == "data folder is a file")
+            QDir(data).removeRecursively(), writeBytes(data, "in the way");
+        if (how == "folder removed")
+            QDir(folder).removeRecursively();
+        if (how == "work file unreadable")
+            f.doc.setPictureLoader([](const QString& p) -> Picture {
+                if (p.endsWith(QLatin1String("Image1.BMP")))
+                    throw RuntimeError(RuntimeError::InvalidPicture, p);
+                return LoadPicture(p);
+            });
+        f.messages.texts.clear();
+        f.pointer.everBusy = false;
+        f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
+        EventBoundary boundary(f.messages, f.pointer);
+        QCOMPARE(boundary.run([&] { how == "folder removed" ? f.doc.save() : f.doc.apply(); }), error <= 0);
+
+        // Only the question and the error are shown; no hourglass after Cancel
+        // and none left after an error; views and files are as they were.
+        QStringList expected{qs(text::kApplyConfirm)};
+        if (how == "folder removed")
+            expected.clear();
+        if (error == -1)
+            expected << qs(text::kApplyDone);
+        QCOMPARE(f.messages.texts.mid(0, expected.size()), expected);
+        QCOMPARE(f.messages.texts.size(), std::size_t(expected.size() + (error > 0)));
+        if (error > 0)
+            QVERIFY(f.messages.texts.last().startsWith(QStringLiteral("実行時エラー '%1'").arg(error)));
+        QCOMPARE(f.pointer.everBusy, how != "cancel" && how != "folder removed");
+        QVERIFY(!f.pointer.busy && !f.picture1.autoRedraw());
+        if (error != -1)
+            QCOMPARE(f.views(), views);
+        if (error == 0)
+            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && f.picture1.picture().isNull());
+        if (how != "folder removed") {
+            QCOMPARE(fileBytes(path), original);
+            QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.bmp")});
+        }
+    }
+
+    void saveTargets_data()
+    {
+        QTest::addColumn<QString>("owner");  // of the file and its folder, uid:gid
+        QTest::addColumn<int>("mode");       // of the file
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<QString>("saver");  // "" root, or uid:gid[,group...]
+        QTest::addColumn<QString>("extra");  // what else is there, or happens
+        QTest::addColumn<int>("error");
+        QTest::newRow("shared group file of another owner, saved by a group member")
+            << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "" << 0;
+        QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
+        QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
+        QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
+        QTest::newRow("second hard link") << "0:0" << 0644 << 0755 << "" << "hardlink" << 0;
+        QTest::newRow("name of 255 bytes") << "0:0" << 0644 << 0755 << "" << "long name" << 0;
+        QTest::newRow("path of 4090 characters") << "0:0" << 0644 << 0755 << "" << "long path" << 0;
+        QTest::newRow("removed since it was opened") << "0:0" << 0644 << 0755 << "" << "removed" << 0;
+        QTest::newRow("0444 file, saved by root") << "0:0" << 0444 << 0755 << "" << "" << 70;
+        QTest::newRow("file in a 0555 folder, saved by root") << "0:0" << 0644 << 0555 << "" << "" << 70;
+        QTest::newRow("another owner's 0644 file") << "2000:2000" << 0644 << 0777 << "2001:2001" << "" << 70;
+        QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
+        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 2" << 57;
+        QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
+        QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
+        QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
+    }
+
+    void saveTargets()
+    {
+        QFETCH(QString, owner);
+        QFETCH(int, mode);
+        QFETCH(int, folderMode);
+        QFETCH(QString, saver);
+        QFETCH(QString, extra);
+        QFETCH(int, error);
+        Fixture f;
+        f.doc.startUp();
+        QVERIFY(QFile::setPermissions(f.folders.root.path(), QFile::permissions(f.folders.root.path()) | QFileDevice::ExeOther));
+        QString folder = f.folders.file("pictures");
+        if (extra.contains("long path")) {
+            while (folder.size() < 4090 - 256) // then a name of 5 to 255 bytes
+                folder += '/' + QString(250, 'd');
+        }
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray at = QFile::encodeName(folder);
+        const bool mounted = extra.contains("tmpfs");
+        if (mounted && ::mount("tmpfs", at, "tmpfs", 0, "size=256k") != 0)
+            QSKIP("needs root to mount a small file system");
+        const auto unmount = qScopeGuard([&] { if (mounted) ::umount2(at, MNT_DETACH); });
+        const QString name = extra.contains("long name") ? QString(251, 'n') + ".bmp"
+                           : extra.contains("long path") ? QString(4090 - folder.size() - 5, 'n') + ".bmp" : "a.bmp";
+        const QString path = folder + '/' + name, link = folder + "/link.bmp";
+        const QByteArray file = QFile::encodeName(path);
+        f.userPicture(path.mid(f.folders.root.path().size() + 1));
+        const uid_t uid = owner.section(':', 0, 0).toUInt();
+        const gid_t gid = owner.section(':', 1).toUInt();
+        QVERIFY(::chown(file, uid, gid) == 0 && ::chmod(file, mode_t(mode)) == 0 && ::chown(at, uid, gid) == 0);
+        if (extra.contains("hardlink"))
+            QCOMPARE(::link(file, QFile::encodeName(link)), 0);
+        if (extra.contains("acl")) { // user::rw- user:2001:rw- group::r-- mask::rw- other::---
+            QByteArray acl;
+            QDataStream s(&acl, QIODevice::WriteOnly);
+            s.setByteOrder(QDataStream::LittleEndian);
+            s << quint32(2) << quint16(1) << quint16(6) << quint32(-1) << quint16(2) << quint16(6) << quint32(2001)
+              << quint16(4) << quint16(4) << quint32(-1) << quint16(0x10) << quint16(6) << quint32(-1)
+              << quint16(0x20) << quint16(0) << quint32(-1);
+            if (::setxattr(file, "system.posix_acl_access", acl.constData(), acl.size(), 0) != 0)
+                QSKIP("no ACLs on this file system");
+        }
+        if (extra.contains("xattr") && ::setxattr(file, "user.penumbrix.note", "kept", 4, 0) != 0)
+            QSKIP("no extended attributes on this file system");
+        const auto attributes = [&] { // owner, group, mode, links and every extended attribute
+            struct stat st {};
+            ::stat(file, &st);
+            QStringList all{QString::number(st.st_uid), QString::number(st.st_gid), QString::number(st.st_mode, 8),
+                            QString::number(st.st_nlink)};
+            char names[1024];
+            const ssize_t n = ::listxattr(file, names, sizeof names);
+            for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names + i)) + 1) {
+                char value[256];
+                const ssize_t size = ::getxattr(file, names + i, value, sizeof value);
+                all << QString::fromLatin1(names + i) + '=' + QByteArray(value, int(std::max<ssize_t>(size, 0))).toHex();
+            }
+            return all;
+        };
+        f.openFile(path);
+        f.settings[Setting::Light] = 250;
+        f.doc.apply(); // the result differs from the file
+        QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
+        const QByteArray before = fileBytes(path);
+        const QStringList kept = attributes();
+        const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        if (extra.contains("removed"))
+            QVERIFY(QFile::remove(path));
+        if (extra.contains("read-only"))
+            QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        const QString filler = folder + "/filler";
+        if (extra.contains("full")) {
+            QFile fill(filler);
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            while (fill.write(QByteArray(4096, 'x')) == 4096 && fill.flush()) {
+            }
+        }
+        {
+            ActingAs as(saver);
+            faultCall = extra.section("fail ", 1).section(' ', 0, 0);
+            faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
+            EventBoundary(f.messages, f.pointer).run([&] { f.doc.save(); });
+            faultCall.clear();
+        }
+        QFile::remove(filler);
+        const QString done = QStringLiteral("画像の保存が完了しました");
+        const QString shown = f.messages.texts.last();
+        QVERIFY2(error ? shown.startsWith(QStringLiteral("実行時エラー '%1'").arg(error)) : shown == done, qPrintable(shown.left(40)));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), entries);
+        if (error) {
+            QCOMPARE(fileBytes(path), before);
+            QCOMPARE(attributes(), kept);
+            return;
+        }
+        QVERIFY(samePixels(LoadPicture(path), f.image2.picture()));
+        if (!extra.contains("removed"))
+            QCOMPARE(attributes(), kept);
+        if (extra.contains("hardlink"))
+            QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    void clearPutsPlaceholderBack()
+    {
+        Fixture f;
+        f.doc.startUp();
+        const QString path = f.userPicture(QStringLiteral("a.bmp"));
+        f.openFile(path);
+        f.doc.copyToPreview();
+        f.settings[Setting::Light] = 10;
+        f.doc.preview();
+        const qint64 previewKey = f.picture2.image().cacheKey();
+        const auto views = f.views();
+
+        f.messages.answers = {kMessageCancel};
+        f.doc.clear();
+        QCOMPARE(f.messages.texts.last(), QStringLiteral("全てのイメージを削除します。"));
+        QCOMPARE(f.messages.buttons.last(), MessageButtons::OkCancel);
+        QCOMPARE(f.views(), views);
+        QCOMPARE(f.doc.currentFileName(), path);
+        // Without the placeholder, nothing changes.
+        const QString placeholder = f.folders.paths.placeholder();
+        QVERIFY(QFile::rename(placeholder, placeholder + QStringLiteral(".away")));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
+        QCOMPARE(f.views(), views);
+        QCOMPARE(f.doc.currentFileName(), path);
+        QVERIFY(QFile::rename(placeholder + QStringLiteral(".away"), placeholder));
+
+        f.messages.texts.clear();
+        f.doc.clear();
+        QCOMPARE(f.messages.texts.size(), std::size_t(1)); // the question, and no message after
+        QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
+        QVERIFY(samePixels(f.image2.picture(), f.placeholder()));
+        QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+        QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+        QVERIFY(!f.doc.isPictureOpen());
+        QCOMPARE(f.picture2.image().cacheKey(), previewKey);
+        QCOMPARE(f.doc.proposedFileName(), path);
+        QVERIFY(QFile::exists(path));
+    }
+
+    void boundaryReportsAndGoesOn_data()
+    {
+        QTest::addColumn<int>("thrown");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("run-time error") << 481 << QStringLiteral("実行時エラー '481':\n\nピクチャが不正です。\n\n/tmp/x.bmp");
+        QTest::newRow("memory exhausted") << 7 << QStringLiteral("実行時エラー '7':\n\nメモリが不足しています。");
+    }
+
+    void boundaryReportsAndGoesOn()
+    {
+        QFETCH(int, thrown);
+        QFETCH(QString, expected);
+        fakes::Messages messages;
+        fakes::Pointer pointer;
+        EventBoundary boundary(messages, pointer);
+        const bool ok = boundary.run([&] {
+            pointer.setBusy(true);
+            if (thrown == 7)
+                throw std::bad_alloc();
+            throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("/tmp/x.bmp"));
+        });
+        QVERIFY(!ok);
+        QVERIFY(!pointer.busy);
+        QCOMPARE(messages.texts, QStringList{expected});
+        QCOMPARE(messages.buttons[0], MessageButtons::Ok);
+        QVERIFY(boundary.run([] {}));
+        QCOMPARE(messages.texts.size(), std::size_t(1));
+    }
+};
 
 QTEST_MAIN(TestDocument)
 #include "test_document.moc"

@@ -132,12 +132,14 @@ private slots:
         Session s(placeholder);
         const QString main = s.window(kMain);
         QVERIFY(!main.isEmpty());
-        const QImage shown = s.dump(main);
-        QCOMPARE(shown.width(), 562);
         // Two views of 215 x 215 inside their borders, and the part of the
-        // preview surface that the window shows.
-        QVERIFY2(count(shown, qRgb(0x3C, 0x9A, 0x5B)) >= 2 * 215 * 215 + 150 * 100,
-                 qPrintable(QString::number(count(shown, qRgb(0x3C, 0x9A, 0x5B)))));
+        // preview surface that the window shows, once the window has drawn.
+        QImage shown;
+        int placeholderPixels = 0;
+        for (int tries = 0; tries < 50 && placeholderPixels < 2 * 215 * 215 + 150 * 100; ++tries, QThread::msleep(100))
+            placeholderPixels = count(shown = s.dump(main), qRgb(0x3C, 0x9A, 0x5B));
+        QCOMPARE(shown.width(), 562);
+        QVERIFY2(placeholderPixels >= 2 * 215 * 215 + 150 * 100, qPrintable(QString::number(placeholderPixels)));
         s.key(main, "ctrl+q");
         QCOMPARE(s.exitCode(), 0);
     }
