@@ -108,11 +108,6 @@ struct Fixture {
         dialog.choices.push_back(path);
         doc.open();
     }
-    void setNeutral()
-    {
-        for (const auto& step : kResetSteps)
-            settings[step.setting] = step.value;
-    }
     Picture placeholder() const { return LoadPicture(folders.paths.placeholder()); }
     // Which picture objects the two views hold.
     std::pair<qint64, qint64> views() const { return {image1.picture().cacheKey(), image2.picture().cacheKey()}; }
@@ -125,30 +120,26 @@ private slots:
     {
         Fixture f;
         f.doc.startUp();
-        const Picture placeholder = f.placeholder();
-        for (const QImage& slot : {f.image1.picture(), f.image2.picture(), f.picture2.picture()})
-            QVERIFY(samePixels(slot, placeholder));
-        QVERIFY(f.picture1.picture().isNull());
         // Three loads, three pictures: none shares another's pixels.
-        QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-        QVERIFY(f.image1.picture().constBits() != f.picture2.picture().constBits());
+        const QImage held[] = {f.image1.picture(), f.image2.picture(), f.picture2.picture()};
+        for (const QImage& slot : held)
+            QVERIFY(samePixels(slot, f.placeholder()));
+        QVERIFY(held[0].constBits() != held[1].constBits() && held[0].constBits() != held[2].constBits());
+        QVERIFY(f.picture1.picture().isNull() && !f.doc.isPictureOpen());
         QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
-        QVERIFY(!f.doc.isPictureOpen());
 
-        // The first open proposes the placeholder; the picture, loaded once, goes
-        // into both views, and the preview surface is left alone.
+        // The first open proposes the placeholder; the picture, loaded once,
+        // goes into both views, and the preview surface is left alone.
         const qint64 previewKey = f.picture2.image().cacheKey();
-        const QString path = f.userPicture(QStringLiteral("photo.bmp"), 31, 17);
+        const QString path = f.userPicture("photo.bmp", 31, 17);
         f.openFile(path);
         QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
-        QCOMPARE(f.dialog.filters, QStringList{QStringLiteral("画像(*.BMP)|*.BMP")});
+        QCOMPARE(f.dialog.filters, QStringList{qs("画像(*.BMP)|*.BMP")});
         QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
         QCOMPARE(f.image2.picture().constBits(), f.image1.picture().constBits());
         QCOMPARE(f.doc.currentFileName(), path);
-        QVERIFY(f.doc.isPictureOpen());
+        QVERIFY(f.doc.isPictureOpen() && f.messages.texts.isEmpty() && !QFile::exists(f.folders.paths.workFile()));
         QCOMPARE(f.picture2.image().cacheKey(), previewKey);
-        QVERIFY(f.messages.texts.isEmpty());
-        QVERIFY(!QFile::exists(f.folders.paths.workFile()));
     }
 
     void openThatDoesNotHappenChangesNothing_data()
@@ -280,7 +271,6 @@ private slots:
         QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
 
         // Save writes that file and nothing else; never the placeholder.
-        f.setNeutral();
         f.settings[Setting::Light] = 200;
         f.doc.apply();
         f.doc.save();
