@@ -45,6 +45,8 @@ FAULTS = [
      "engine: reset puts the multiplier back to its start value 1"),
     ("engine/settings.h", '{Setting::Czoom, "vsCzoom", "lblCzoom", 0, 300, 1, 1, 0},',
      '{Setting::Czoom, "vsCzoom", "lblCzoom", 0, 300, 1, 10, 0},', "engine: multiplier steps by 10"),
+    ("engine/parallel.h", "work(count * part / parts, count * (part + 1) / parts);",
+     "work(count * part / parts + 1, count * (part + 1) / parts);", "engine: each core skips the first row of its part"),
     # images
     ("images/document.cpp", "if (currentFileName_.isEmpty() || currentFileName_ == placeholder)",
      "if (currentFileName_.isEmpty() || currentFileName_.compare(placeholder, Qt::CaseInsensitive) == 0)",
@@ -60,6 +62,8 @@ FAULTS = [
      "SavePicture(slots_.picture2.image(), currentFile_", "images: save writes the preview surface"),
     ("images/document.cpp", "return !isSameFile(file, placeholder);", "return true;",
      "images: the placeholder reached by another name counts as a picture open"),
+    ("images/document.cpp", "const Picture result = load_(workFile);", "const Picture result = work.image();",
+     "images: the result view shows the work surface, not the work file read back"),
     ("images/paths.cpp", 'QStringLiteral("/../share/penumbrix")', 'QStringLiteral("/../share")',
      "images: the program looks for its placeholder in the wrong folder"),
     ("images/event_boundary.cpp", "        busy_.setBusy(false);\n", "",
@@ -67,6 +71,8 @@ FAULTS = [
     # platform
     ("platform/surfaces.cpp", "return border_ == Border::Sunken ? 2 : 0;", "return border_ == Border::Sunken ? 1 : 0;",
      "platform: a sunken border counted once, not on both sides"),
+    ("platform/surfaces.cpp", "return area.intersected(client);", "return area;",
+     "platform: the preview draws past the window's edge"),
     ("platform/files.cpp", "check(::renameat(dir, next.name(), dir, name) == 0, path);",
      "(void)::renameat(dir, next.name(), dir, name);", "platform: a failed rename of the saved file is ignored"),
     ("platform/files.cpp", "if (exists && old.st_nlink > 1) {", "if (exists && old.st_nlink > 100) {",

@@ -325,12 +325,12 @@ private slots:
             QDir(data).removeRecursively(), writeBytes(data, "in the way");
         if (how == "folder removed")
             QDir(folder).removeRecursively();
-        if (how == "work file unreadable")
-            f.doc.setPictureLoader([](const QString& p) -> Picture {
-                if (p.endsWith(QLatin1String("Image1.BMP")))
-                    throw RuntimeError(RuntimeError::InvalidPicture, p);
-                return LoadPicture(p);
-            });
+        Picture loaded; // the result view shows the picture loaded from the work file
+        f.doc.setPictureLoader([&](const QString& p) -> Picture {
+            if (how == "work file unreadable" && p.endsWith(QLatin1String("Image1.BMP")))
+                throw RuntimeError(RuntimeError::InvalidPicture, p);
+            return loaded = LoadPicture(p);
+        });
         f.messages.texts.clear();
         f.pointer.everBusy = false;
         f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
@@ -352,6 +352,8 @@ private slots:
         QVERIFY(!f.pointer.busy && !f.picture1.autoRedraw());
         if (error != -1)
             QCOMPARE(f.views(), views);
+        else
+            QCOMPARE(f.image2.picture().constBits(), loaded.constBits());
         if (error == 0)
             QVERIFY(!QFile::exists(f.folders.paths.workFile()) && f.picture1.picture().isNull());
         if (how != "folder removed") {
