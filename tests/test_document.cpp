@@ -1,11 +1,7 @@
-// The document's operations on real files, with scripted dialogs.
+// The document's operations on real files, run by the main window's own
+// event procedures, with scripted dialogs.
 
-#include <QtTest>
-
-#include <QDir>
-#include <QDataStream>
 #include <QDirIterator>
-#include <QFile>
 #include <QScopeGuard>
 
 #include <grp.h>
@@ -14,21 +10,14 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "engine/settings.h"
-#include "fakes.h"
-#include "images/document.h"
 #include "images/event_boundary.h"
-#include "platform/picture.h"
-#include "platform/runtime_error.h"
-#include "platform/surfaces.h"
-#include "support.h"
+#include "rig.h"
 
 using namespace penumbrix;
 using namespace penumbrix::testing;
 
 namespace {
 
-QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 bool samePixels(const QImage& a, const QImage& b) { return toPicture(a) == toPicture(b); }
 
 // While alive, the process acts as another user: "uid:gid[,group...]"; "" stays root.
@@ -72,73 +61,31 @@ int __wrap_fsync(int fd) { return injected("fsync") ? -1 : __real_fsync(fd); }
 int __wrap_renameat(int from, const char* a, int to, const char* b) { return injected("renameat") ? -1 : __real_renameat(from, a, to, b); }
 }
 
-// The main window's slots, laid out as in the window: the preview surface
-// grows past the client area's right and bottom edges.
-struct Fixture {
-    ProgramFolders folders;
-    QWidget client;
-    ImageView image1{&client};
-    ImageView image2{&client};
-    DrawingSurface picture2{&client, DrawingSurface::Border::Sunken};
-    DrawingSurface picture1{&client};
-    fakes::Messages messages;
-    fakes::OpenDialogScript dialog;
-    fakes::Pointer pointer;
-    SettingValues settings = SettingValues::startValues();
-    Document doc{ImageSlots{image1, image2, picture2, picture1}, DocumentServices{messages, dialog, pointer},
-                 folders.paths, [this] { return settings.adjustment(); }};
-
-    Fixture()
-    {
-        client.resize(562, 472);
-        image1.setGeometry(8, 48, 217, 217);
-        image2.setGeometry(336, 48, 217, 217);
-        picture2.move(368, 304);
-        picture1.move(592, 352);
-    }
-
-    QString userPicture(const QString& name, int w = 40, int h = 30, quint32 seed = 7)
-    {
-        const QString path = folders.file(name);
-        SavePicture(patternPicture(w, h, seed), path);
-        return path;
-    }
-    void openFile(const QString& path)
-    {
-        dialog.choices.push_back(path);
-        doc.open();
-    }
-    Picture placeholder() const { return LoadPicture(folders.paths.placeholder()); }
-    // Which picture objects the two views hold.
-    std::pair<qint64, qint64> views() const { return {image1.picture().cacheKey(), image2.picture().cacheKey()}; }
-};
-
 class TestDocument : public QObject {
     Q_OBJECT
 private slots:
     void startUpThenOpenFillTheSlots()
     {
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         // Three loads, three pictures: none shares another's pixels.
         const QImage held[] = {f.image1.picture(), f.image2.picture(), f.picture2.picture()};
         for (const QImage& slot : held)
             QVERIFY(samePixels(slot, f.placeholder()));
         QVERIFY(held[0].constBits() != held[1].constBits() && held[0].constBits() != held[2].constBits());
-        QVERIFY(f.picture1.picture().isNull() && !f.doc.isPictureOpen());
-        QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
+        QVERIFY(f.picture1.picture().isNull() && !f.doc().isPictureOpen());
+        QCOMPARE(f.doc().currentFileName(), f.folders.paths.placeholder());
 
         // The first open proposes the placeholder; the picture, loaded once,
         // goes into both views, and the preview surface is left alone.
         const qint64 previewKey = f.picture2.image().cacheKey();
         const QString path = f.userPicture("photo.bmp", 31, 17);
-        f.openFile(path);
+        f.open(path);
         QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
         QCOMPARE(f.dialog.filters, QStringList{qs("画像(*.BMP)|*.BMP")});
         QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
         QCOMPARE(f.image2.picture().constBits(), f.image1.picture().constBits());
-        QCOMPARE(f.doc.currentFileName(), path);
-        QVERIFY(f.doc.isPictureOpen() && f.messages.texts.isEmpty() && !QFile::exists(f.folders.paths.workFile()));
+        QCOMPARE(f.doc().currentFileName(), path);
+        QVERIFY(f.doc().isPictureOpen() && f.messages.texts.isEmpty() && !QFile::exists(f.folders.paths.workFile()));
         QCOMPARE(f.picture2.image().cacheKey(), previewKey);
     }
 
@@ -159,29 +106,24 @@ private slots:
         QFETCH(QString, state);
         QFETCH(QString, choice);
         QFETCH(int, error);
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         const QString first = f.userPicture(QStringLiteral("first.bmp"));
         if (state != QLatin1String("start"))
-            f.openFile(first);
+            f.open(first);
         if (state == QLatin1String("cleared"))
-            f.doc.clear();
+            f.form.cmdDelete_Click();
         const auto views = f.views();
-        const QString name = f.doc.currentFileName();
+        const QString name = f.doc().currentFileName();
 
         const QString path = f.folders.file(QStringLiteral("second.bmp"));
         if (choice == QLatin1String("text"))
             writeBytes(path, "this is no picture\n");
         if (choice != QLatin1String("cancel"))
             f.dialog.choices.push_back(path);
-        try {
-            f.doc.open();
-            QCOMPARE(error, 0);
-        } catch (const RuntimeError& e) {
-            QCOMPARE(e.number(), error);
-        }
+        f.form.Image1_DblClick();
+        QCOMPARE(f.lastIsError(error), error != 0);
         QCOMPARE(f.views(), views);
-        QCOMPARE(f.doc.currentFileName(), name);
+        QCOMPARE(f.doc().currentFileName(), name);
         // After clearing, the dialog proposed the file opened last.
         if (state == QLatin1String("cleared"))
             QCOMPARE(f.dialog.proposed.last(), first);
@@ -225,8 +167,7 @@ private slots:
         QFETCH(QStringList, layout);
         QFETCH(QString, chosen);
         QFETCH(QString, file);
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         const QDir root(f.folders.root.path());
         quint32 seed = 10;
         const auto build = [&](bool afterOpening) {
@@ -262,18 +203,18 @@ private slots:
             return all;
         };
         const Picture opened = LoadPicture(root.filePath(file));
-        f.openFile(root.filePath(chosen));
+        f.open(root.filePath(chosen));
         build(true);
         QMap<QString, QByteArray> expected = tree();
-        QCOMPARE(f.doc.currentFileName(), root.filePath(chosen));
+        QCOMPARE(f.doc().currentFileName(), root.filePath(chosen));
         QVERIFY(samePixels(f.image1.picture(), opened));
         const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
-        QCOMPARE(f.doc.isPictureOpen(), pictureOpen);
+        QCOMPARE(f.doc().isPictureOpen(), pictureOpen);
 
         // Save writes that file and nothing else; never the placeholder.
-        f.settings[Setting::Light] = 200;
-        f.doc.apply();
-        f.doc.save();
+        f.bar(Setting::Light)->setValue(200);
+        f.form.Command2_Click();
+        f.form.Command1_Click();
         QMap<QString, QByteArray> now = tree();
         QCOMPARE(f.messages.texts.contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
         if (pictureOpen) {
@@ -302,17 +243,16 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(int, error);
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         const QString folder = f.folders.file(QStringLiteral("pictures"));
         QDir().mkpath(folder);
         const QString path = f.userPicture(QStringLiteral("pictures/a.bmp"));
         const QByteArray original = fileBytes(path);
         if (how != "no picture")
-            f.openFile(path);
-        f.settings[Setting::Light] = 250;
+            f.open(path);
+        f.bar(Setting::Light)->setValue(250);
         if (how == "folder removed")
-            f.doc.apply(); // the result differs from the file
+            f.form.Command2_Click(); // the result differs from the file
         const auto views = f.views();
         const QString data = f.folders.paths.dataFolder;
         const QByteArray workFile = QFile::encodeName(f.folders.paths.workFile());
@@ -326,16 +266,18 @@ private slots:
         if (how == "folder removed")
             QDir(folder).removeRecursively();
         Picture loaded; // the result view shows the picture loaded from the work file
-        f.doc.setPictureLoader([&](const QString& p) -> Picture {
+        const_cast<Document&>(f.doc()).setPictureLoader([&](const QString& p) -> Picture {
             if (how == "work file unreadable" && p.endsWith(QLatin1String("Image1.BMP")))
                 throw RuntimeError(RuntimeError::InvalidPicture, p);
             return loaded = LoadPicture(p);
         });
         f.messages.texts.clear();
-        f.pointer.everBusy = false;
         f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
-        EventBoundary boundary(f.messages, f.pointer);
-        QCOMPARE(boundary.run([&] { how == "folder removed" ? f.doc.save() : f.doc.apply(); }), error <= 0);
+        bool everBusy = false;
+        CursorWatch watch;
+        watch.changed = [&] { everBusy |= f.form.cursor().shape() == Qt::WaitCursor; };
+        f.form.installEventFilter(&watch);
+        how == "folder removed" ? f.form.Command1_Click() : f.form.Command2_Click();
 
         // Only the question and the error are shown; no hourglass after Cancel
         // and none left after an error; views and files are as they were.
@@ -346,10 +288,9 @@ private slots:
             expected << qs(text::kApplyDone);
         QCOMPARE(f.messages.texts.mid(0, expected.size()), expected);
         QCOMPARE(f.messages.texts.size(), std::size_t(expected.size() + (error > 0)));
-        if (error > 0)
-            QVERIFY(f.messages.texts.last().startsWith(QStringLiteral("実行時エラー '%1'").arg(error)));
-        QCOMPARE(f.pointer.everBusy, how != "cancel" && how != "folder removed");
-        QVERIFY(!f.pointer.busy && !f.picture1.autoRedraw());
+        QCOMPARE(f.lastIsError(error), error > 0);
+        QCOMPARE(everBusy, how != "cancel" && how != "folder removed");
+        QVERIFY(f.form.cursor().shape() != Qt::WaitCursor && !f.picture1.autoRedraw());
         if (error != -1)
             QCOMPARE(f.views(), views);
         else
@@ -397,8 +338,7 @@ private slots:
         QFETCH(QString, saver);
         QFETCH(QString, extra);
         QFETCH(int, error);
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         QVERIFY(QFile::setPermissions(f.folders.root.path(), QFile::permissions(f.folders.root.path()) | QFileDevice::ExeOther));
         QString folder = f.folders.file("pictures");
         if (extra.contains("long path")) {
@@ -447,9 +387,9 @@ private slots:
             }
             return all;
         };
-        f.openFile(path);
-        f.settings[Setting::Light] = 250;
-        f.doc.apply(); // the result differs from the file
+        f.open(path);
+        f.bar(Setting::Light)->setValue(250);
+        f.form.Command2_Click(); // the result differs from the file
         QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
         const QByteArray before = fileBytes(path);
         const QStringList kept = attributes();
@@ -469,7 +409,7 @@ private slots:
             ActingAs as(saver);
             faultCall = extra.section("fail ", 1).section(' ', 0, 0);
             faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
-            EventBoundary(f.messages, f.pointer).run([&] { f.doc.save(); });
+            f.form.Command1_Click();
             faultCall.clear();
         }
         QFile::remove(filler);
@@ -491,40 +431,40 @@ private slots:
 
     void clearPutsPlaceholderBack()
     {
-        Fixture f;
-        f.doc.startUp();
+        Rig f;
         const QString path = f.userPicture(QStringLiteral("a.bmp"));
-        f.openFile(path);
-        f.doc.copyToPreview();
-        f.settings[Setting::Light] = 10;
-        f.doc.preview();
+        f.open(path);
+        f.form.Image1_Click();
+        f.bar(Setting::Light)->setValue(10);
+        f.form.Command3_Click();
         const qint64 previewKey = f.picture2.image().cacheKey();
         const auto views = f.views();
 
         f.messages.answers = {kMessageCancel};
-        f.doc.clear();
+        f.form.cmdDelete_Click();
         QCOMPARE(f.messages.texts.last(), QStringLiteral("全てのイメージを削除します。"));
         QCOMPARE(f.messages.buttons.last(), MessageButtons::OkCancel);
         QCOMPARE(f.views(), views);
-        QCOMPARE(f.doc.currentFileName(), path);
+        QCOMPARE(f.doc().currentFileName(), path);
         // Without the placeholder, nothing changes.
         const QString placeholder = f.folders.paths.placeholder();
         QVERIFY(QFile::rename(placeholder, placeholder + QStringLiteral(".away")));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, f.doc.clear());
+        f.form.cmdDelete_Click();
+        QVERIFY(f.lastIsError(53));
         QCOMPARE(f.views(), views);
-        QCOMPARE(f.doc.currentFileName(), path);
+        QCOMPARE(f.doc().currentFileName(), path);
         QVERIFY(QFile::rename(placeholder + QStringLiteral(".away"), placeholder));
 
         f.messages.texts.clear();
-        f.doc.clear();
+        f.form.cmdDelete_Click();
         QCOMPARE(f.messages.texts.size(), std::size_t(1)); // the question, and no message after
         QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
         QVERIFY(samePixels(f.image2.picture(), f.placeholder()));
         QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-        QCOMPARE(f.doc.currentFileName(), f.folders.paths.placeholder());
-        QVERIFY(!f.doc.isPictureOpen());
+        QCOMPARE(f.doc().currentFileName(), f.folders.paths.placeholder());
+        QVERIFY(!f.doc().isPictureOpen());
         QCOMPARE(f.picture2.image().cacheKey(), previewKey);
-        QCOMPARE(f.doc.proposedFileName(), path);
+        QCOMPARE(f.doc().proposedFileName(), path);
         QVERIFY(QFile::exists(path));
     }
 

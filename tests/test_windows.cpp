@@ -1,50 +1,14 @@
 // The windows: their wiring, what their sliders and buttons make of a
 // picture (checked against the pixel rule written out here again), and their
 // layout (in twips, 15 to the pixel, from the client area's top-left corner).
-// Dialogs, message boxes and the browser are scripted
-// fakes; the pictures are real files in temporary folders.
 
-#include <QtTest>
-#include <QtWidgets>
-
-#include "fakes.h"
-#include "support.h"
-#include "ui/form1.h"
-#include "ui/frm_about.h"
+#include "rig.h"
 #include "ui/look.h"
 
 using namespace penumbrix;
+using namespace penumbrix::testing;
 
 namespace {
-
-QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The main window, started up on temporary folders, with fakes for everything modal.
-struct Rig {
-    testing::ProgramFolders folders;
-    fakes::Messages messages;
-    fakes::OpenDialogScript dialog;
-    fakes::BrowserLog browser;
-    Form1 form{{messages, dialog, browser}, folders.paths};
-
-    Rig()
-    {
-        form.Form_Load();
-        form.show();
-        (void)QTest::qWaitForWindowActive(&form); // for the shortcuts and the focus
-    }
-    template <class T = QWidget>
-    T* find(const char* name) const { return form.findChild<T*>(QString::fromLatin1(name)); }
-    QScrollBar* bar(Setting s) const { return find<QScrollBar>(settingInfo(s).barName); }
-    QLabel* label(Setting s) const { return find<QLabel>(settingInfo(s).labelName); }
-    QWidget* window(const QString& name)
-    {
-        if (name == "Form1")
-            return &form;
-        form.Version_Click();
-        return frmAbout::instance();
-    }
-};
 
 // Opens a scroll bar's style option, to find its arrows and track.
 struct BarAccess : QScrollBar {
@@ -59,17 +23,6 @@ struct JumpingStyle : QProxyStyle {
     {
         return hint == SH_ScrollBar_LeftClickAbsolutePosition || hint == SH_ScrollBar_MiddleClickAbsolutePosition
                    ? 1 : QProxyStyle::styleHint(hint, option, widget, data);
-    }
-};
-
-// Calls `changed` whenever the watched widget's own pointer is set or unset.
-struct CursorWatch : QObject {
-    std::function<void()> changed;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::CursorChange)
-            changed();
-        return false;
     }
 };
 
@@ -102,17 +55,11 @@ int rule(int v, const QList<int>& s)
     return channel(s[0], r) + channel(s[1], g) * 256 + channel(s[2], b) * 65536;
 }
 
-int colourAt(const QImage& image, int x, int y)
-{
-    const QRgb p = image.pixel(x, y);
-    return qRed(p) + qGreen(p) * 256 + qBlue(p) * 65536;
-}
-
 // A picture holding the colours at the edges of the rule, then a pattern;
 // larger than the part of the preview surface that the window shows.
 Picture userPicture()
 {
-    Picture p = testing::patternPicture(230, 190);
+    Picture p = patternPicture(230, 190);
     const int edges[] = {0x0000FF, 0x0032FF, 0x010000, 0x000063, 0x000064, 0x000100, 0x00FFFF, 0x020000,
                          0x80FF10, 0x204060, 0xFFFFFF, 0x000000, 0x0031FF, 0x003200};
     for (int i = 0; i < int(std::size(edges)); ++i)
@@ -168,11 +115,11 @@ private slots:
         QFETCH(QStringList, expected);
         Rig rig;
         const QString picture = rig.folders.file("user.bmp");
-        SavePicture(testing::patternPicture(20, 10), picture);
+        SavePicture(patternPicture(20, 10), picture);
         rig.dialog.choices = {picture, picture}; // opened now, to save and apply, and again on a double click
         rig.form.Image1_DblClick();
         auto* preview = rig.find<DrawingSurface>("Picture2");
-        preview->setPicture(testing::patternPicture(3, 3));
+        preview->setPicture(patternPicture(3, 3));
         auto* source = rig.find<ImageView>("Image1");
         auto copied = [&] { return preview->picture().cacheKey() == source->picture().cacheKey(); };
         QStringList seen;
@@ -408,10 +355,10 @@ private slots:
             QTest::mouseClick(w.form.findChild<QWidget*>("Command3"), Qt::LeftButton);
         // Applying twice applies once, from the source view; the opened file
         // is written by save alone.
-        const QByteArray opened = testing::fileBytes(file);
+        const QByteArray opened = fileBytes(file);
         QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
         QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
-        QCOMPARE(testing::fileBytes(file), opened);
+        QCOMPARE(fileBytes(file), opened);
         const Picture work = LoadPicture(w.folders.paths.workFile());
         QTest::mouseClick(w.form.findChild<QWidget*>("Command1"), Qt::LeftButton);
         const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
