@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -33,10 +36,20 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
 };
+
+void closeInBackground(int fd)
+{
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd); // no thread to be had
+    }
+}
 
 void check(bool ok, const QString& path)
 {
@@ -343,7 +356,7 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
         return;
     }
     if (exists) {
-        const Fd current(::openat(fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        Fd current(::openat(fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         check(current.get() >= 0, path);
         bool replaced = false;
         {
@@ -353,6 +366,10 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
                 replaced = true;
             }
         }
+        // The replaced file's blocks are given back when its last descriptor
+        // closes, which takes long for a large file: not while the user waits.
+        if (replaced)
+            closeInBackground(current.release());
         // Another owner's file, or attributes a new file can't have: in place.
         if (!replaced)
             rewriteInPlace(fd, name, write, path);
