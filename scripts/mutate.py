@@ -115,16 +115,24 @@ FAULTS = [
 
 
 def sync_sources(work):
-    """Copies the sources into the work folder, touching only changed files."""
+    """Copies the sources into the work folder, touching only changed files
+    (with a new time, so the build sees them), and removes what is gone."""
     skip = {".git", "build", "fuzz"}
+    kept = set()
     for folder, dirs, files in os.walk(ROOT):
         dirs[:] = [d for d in dirs if not (folder == ROOT and d in skip) and not d.startswith("build")]
         target = os.path.join(work, os.path.relpath(folder, ROOT))
         os.makedirs(target, exist_ok=True)
         for name in files:
             src, dst = os.path.join(folder, name), os.path.join(target, name)
+            kept.add(os.path.normpath(dst))
             if not os.path.exists(dst) or not filecmp.cmp(src, dst, shallow=False):
-                shutil.copy2(src, dst)
+                shutil.copy(src, dst)
+    for folder, dirs, files in os.walk(work):
+        dirs[:] = [d for d in dirs if not (folder == work and d == "build")]
+        for name in files:
+            if os.path.normpath(os.path.join(folder, name)) not in kept:
+                os.remove(os.path.join(folder, name))
 
 
 def run(cmd, **kw):
