@@ -1,12 +1,7 @@
 #pragma once
 // Shared test helpers: temporary program folders and test pictures.
 
-#include <QDir>
-#include <QFile>
-#include <QImage>
-#include <QTemporaryDir>
 #include <QtTest>
-
 
 #include "images/paths.h"
 #include "platform/picture.h"

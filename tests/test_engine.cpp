@@ -19,77 +19,51 @@ AdjustmentSettings make(int r, int g, int b, int light, int contrast, int range,
             std::int16_t(contrast), std::int16_t(range), std::int16_t(czoom)};
 }
 
-const AdjustmentSettings kNeutral = make(128, 128, 128, 128, 128, 128, 0);
-const AdjustmentSettings kAtStart = make(128, 128, 128, 128, 128, 128, 1);
-
 } // namespace
 
 class TestEngine : public QObject {
     Q_OBJECT
 private slots:
-    void transform_data()
+    // The rule's cases, colour by colour; then every colour through the grid
+    // kernel, in place and from one grid into another, against the rule.
+    void everyColour_data()
     {
         QTest::addColumn<AdjustmentSettings>("settings");
-        QTest::addColumn<int>("colour");
-        QTest::addColumn<int>("expected");
-
-        // Start values: threshold 12,800 cuts everything without blue and green < 50.
-        QTest::newRow("start: pure red cut") << kAtStart << 0x0000FF << 0;
-        QTest::newRow("start: green 49 cut") << kAtStart << 0x0031FF << 0;
-        QTest::newRow("start: green 50 kept") << kAtStart << 0x0032FF << 0x0032FF;
-        QTest::newRow("start: blue 1 kept") << kAtStart << 0x010000 << 0x010000;
-        QTest::newRow("start: -1 cut") << kAtStart << -1 << 0;
-        // Threshold 100: strictly below is cut, equal is kept.
-        const auto t100 = make(128, 128, 128, 128, 128, 1, 1);
-        QTest::newRow("t100: red 99 cut") << t100 << 0x000063 << 0;
-        QTest::newRow("t100: red 100 kept") << t100 << 0x000064 << 0x000064;
-        QTest::newRow("t100: green 1 kept") << t100 << 0x000100 << 0x000100;
+        QTest::addColumn<QList<int>>("cases"); // a colour, what it becomes, a colour, ...
+        auto row = [](const char* name, AdjustmentSettings s, QList<int> cases = {}) {
+            QTest::newRow(name) << s << cases;
+        };
+        // Threshold 12,800: cuts everything without blue and with green below 50.
+        row("start", make(128, 128, 128, 128, 128, 128, 1),
+            {0x0000FF, 0, 0x0031FF, 0, 0x0032FF, 0x0032FF, 0x010000, 0x010000, -1, 0});
+        // Strictly below is cut, equal is kept.
+        row("threshold 100", make(128, 128, 128, 128, 128, 1, 1), {0x000063, 0, 0x000064, 0x000064, 0x000100, 0x000100});
         // The comparison is on the whole value: blue outweighs everything else.
-        const auto t65600 = make(128, 128, 128, 128, 128, 8, 82);
-        QTest::newRow("t65600: yellow cut") << t65600 << 0x00FFFF << 0;
-        QTest::newRow("t65600: dark blue kept") << t65600 << 0x020000 << 0x020000;
+        row("threshold 65,600", make(128, 128, 128, 128, 128, 8, 82), {0x00FFFF, 0, 0x020000, 0x020000});
+        row("threshold 7,680,000", make(128, 128, 128, 128, 128, 256, 300), {7'679'999, 0, 7'680'000, 7'680'000});
         // Threshold 0 cuts no colour, but still cuts -1 while contrast > 0.
-        QTest::newRow("range 0: black kept") << make(128, 128, 128, 128, 128, 0, 300) << 0 << 0;
-        QTest::newRow("range 0: -1 cut") << make(128, 128, 128, 128, 128, 0, 300) << -1 << 0;
-        QTest::newRow("czoom 0: red kept") << kNeutral << 0x0000FF << 0x0000FF;
+        row("range 0", make(128, 128, 128, 128, 128, 0, 300), {0, 0, -1, 0});
+        row("neutral", make(128, 128, 128, 128, 128, 128, 0), {0x0000FF, 0x0000FF});
         // Contrast 0 never cuts, and takes 128 off every channel.
-        const auto noContrast = make(128, 128, 128, 128, 0, 256, 300);
-        QTest::newRow("contrast 0: below threshold not cut") << noContrast << 0x0000FF << 0x00007F;
-        QTest::newRow("contrast 0: white") << noContrast << 0xFFFFFF << 0x7F7F7F;
-        QTest::newRow("contrast 0: -1 clamps to black") << make(128, 128, 128, 128, 0, 128, 128) << -1 << 0;
+        row("contrast 0", make(128, 128, 128, 128, 0, 256, 300), {0x0000FF, 0x00007F, 0xFFFFFF, 0x7F7F7F, -1, 0});
         // Offsets add up and each channel clamps on its own.
-        QTest::newRow("light+contrast +44") << make(128, 128, 128, 200, 100, 128, 0) << 0x80FF10 << 0xACFF3C;
-        QTest::newRow("per-channel offsets") << make(100, 128, 200, 138, 128, 128, 0) << 0x204060 << 0x724A4E;
-        QTest::newRow("all offsets max saturate") << make(255, 255, 255, 255, 255, 128, 0) << 0x000000 << 0xFFFFFF;
-        QTest::newRow("all offsets min saturate") << make(0, 0, 0, 0, 128, 0, 0) << 0xFFFFFF << 0x000000;
-        QTest::newRow("max threshold, just below") << make(128, 128, 128, 128, 128, 256, 300) << 7'679'999 << 0;
-        QTest::newRow("max threshold, equal") << make(128, 128, 128, 128, 128, 256, 300) << 7'680'000 << 7'680'000;
+        row("light and contrast, +44", make(128, 128, 128, 200, 100, 128, 0), {0x80FF10, 0xACFF3C});
+        row("per-channel offsets", make(100, 128, 200, 138, 128, 128, 0), {0x204060, 0x724A4E});
+        row("offsets at their maximum", make(255, 255, 255, 255, 255, 128, 0), {0x000000, 0xFFFFFF});
+        row("offsets at their minimum", make(0, 0, 0, 0, 128, 0, 0), {0xFFFFFF, 0x000000});
+        row("every minimum", make(0, 0, 0, 0, 0, 0, 0));
+        row("every maximum", make(255, 255, 255, 255, 255, 256, 300));
+        row("contrast 1, max threshold", make(0, 255, 0, 128, 1, 256, 300));
+        row("mixed signs per channel", make(0, 128, 255, 140, 120, 8, 82));
+        row("offsets just past 255", make(255, 0, 128, 255, 254, 1, 1));
     }
 
-    void transform()
+    void everyColour()
     {
         QFETCH(AdjustmentSettings, settings);
-        QFETCH(int, colour);
-        QFETCH(int, expected);
-        QCOMPARE(pixelTransform(colour, settings), expected);
-    }
-
-    void gridMatchesRuleOnEveryColour_data()
-    {
-        QTest::addColumn<AdjustmentSettings>("settings");
-        QTest::newRow("neutral") << kNeutral;
-        QTest::newRow("start") << kAtStart;
-        QTest::newRow("every minimum") << make(0, 0, 0, 0, 0, 0, 0);
-        QTest::newRow("every maximum") << make(255, 255, 255, 255, 255, 256, 300);
-        QTest::newRow("contrast 0, max threshold") << make(128, 128, 128, 128, 0, 256, 300);
-        QTest::newRow("contrast 1, max threshold") << make(0, 255, 0, 128, 1, 256, 300);
-        QTest::newRow("mixed signs per channel") << make(0, 128, 255, 140, 120, 8, 82);
-        QTest::newRow("offsets just past 255") << make(255, 0, 128, 255, 254, 1, 1);
-    }
-
-    void gridMatchesRuleOnEveryColour()
-    {
-        QFETCH(AdjustmentSettings, settings);
+        QFETCH(QList<int>, cases);
+        for (int i = 0; i + 1 < cases.size(); i += 2)
+            QCOMPARE(pixelTransform(cases[i], settings), cases[i + 1]);
         std::vector<std::uint32_t> grid(0x1000000);
         for (std::uint32_t v = 0; v < grid.size(); ++v)
             grid[v] = 0xFF000000u | v;
@@ -103,14 +77,9 @@ private slots:
         const bool neutral = QTest::currentDataTag() == QByteArray("neutral");
         for (std::uint32_t v = 0; v < grid.size(); ++v) {
             const std::uint32_t expected = 0xFF000000u | std::uint32_t(pixelTransform(std::int32_t(v), settings));
-            // Neutral settings keep every colour.
-            if (neutral && expected != (0xFF000000u | v))
-                QFAIL("neutral settings change a colour");
-            if (grid[v] != expected)
-                QFAIL(qPrintable(QStringLiteral("colour %1: %2, expected %3")
-                                     .arg(v, 6, 16, QLatin1Char('0'))
-                                     .arg(grid[v], 8, 16, QLatin1Char('0'))
-                                     .arg(expected, 8, 16, QLatin1Char('0'))));
+            if (grid[v] != expected || (neutral && expected != (0xFF000000u | v))) // neutral keeps every colour
+                QFAIL(qPrintable(QString("colour %1: %2, expected %3").arg(v, 6, 16, QChar('0'))
+                                     .arg(grid[v], 8, 16, QChar('0')).arg(expected, 8, 16, QChar('0'))));
         }
     }
 };

@@ -106,6 +106,9 @@ private slots:
         row("Ctrl+H on the reset button", "cmdReset", "Ctrl+H", {"https://penumbrix.example/"});
         row("click on the source view", "Image1", "", {"copied"});
         row("double click on the source view", "Image1", "double click", {"copied, then open"});
+        row("double click whose last release went to the dialog, then a click", "Image1",
+            "double click, its last release lost, then a click", {"copied, then open", "copied"});
+        row("right click on the source view", "Image1", "right click", {});
         row("Enter on a button: no default button", "Command1", "Return", {});
     }
     void triggers()
@@ -131,21 +134,20 @@ private slots:
                    (QApplication::overrideCursor() ? " for the whole program" : "");
         };
         CursorWatch watch;
-        watch.changed = [&] {
-            if (seen.value(seen.size() - 1) != pointer()) // Qt tells of a change twice
-                seen << pointer();
-        };
+        watch.changed = [&] { if (seen.value(seen.size() - 1) != pointer()) seen << pointer(); }; // told twice
         rig.form.installEventFilter(&watch);
-        rig.messages.onShow = [&] {
-            if (pointer() != "pointer back")
-                seen << pointer() + " at a message";
-        };
+        rig.messages.onShow = [&] { if (pointer() != "pointer back") seen << pointer() + " at a message"; };
         connect(&rig.form, &Form1::aboutWindowShown, this, [&] { seen << "about"; });
 
         QObject* target = rig.find<QObject>(qPrintable(control));
-        if (keys == "double click") { // as the window system delivers it
-            for (auto action : {QTest::MousePress, QTest::MouseRelease, QTest::MouseDClick, QTest::MouseRelease})
+        if (keys.startsWith("double click")) { // as the window system delivers it
+            QList actions{QTest::MousePress, QTest::MouseRelease, QTest::MouseDClick, QTest::MouseRelease,
+                          QTest::MousePress, QTest::MouseRelease};
+            keys == "double click" ? actions.resize(4) : actions.removeAt(3); // its last release lost, then a click
+            for (auto action : actions)
                 QTest::mouseEvent(action, qobject_cast<QWidget*>(target), Qt::LeftButton, {}, {});
+        } else if (keys == "right click") {
+            QTest::mouseClick(qobject_cast<QWidget*>(target), Qt::RightButton);
         } else if (!keys.isEmpty()) {
             qobject_cast<QWidget*>(target)->setFocus();
             QTest::keySequence(qobject_cast<QWidget*>(target), QKeySequence(keys));
@@ -199,7 +201,7 @@ private slots:
         Rig rig;
         QScrollBar* bar = rig.bar(Setting(setting));
         bar->setStyle(&jumping); // a click in the track still steps by one
-        QLabel* label = rig.label(Setting(setting));
+        const QLabel* label = rig.label(Setting(setting));
         QCOMPARE(label->text(), startLabel(Setting(setting)));
         if (part < 0) {
             bar->setFocus();
@@ -212,7 +214,7 @@ private slots:
         } else {
             QStyleOptionSlider option;
             (bar->*&BarAccess::initStyleOption)(&option);
-            QRect area = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
+            const auto area = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SubControl(part), bar);
             QTest::mouseClick(bar, Qt::MouseButton(button), {}, area.center());
             if (button != Qt::LeftButton)
                 QTest::qWait(600); // past the delay before a held button repeats: released, it doesn't
@@ -235,23 +237,17 @@ private slots:
         QFETCH(bool, browserFails);
         Rig rig;
         rig.browser.fail = browserFails;
-        rig.form.Version_Click();
-        QPointer<frmAbout> about = frmAbout::instance();
-        rig.form.Version_Click();
-        QCOMPARE(frmAbout::instance(), about.data()); // a single one, of its own
+        QPointer<frmAbout> about = qobject_cast<frmAbout*>(rig.window("frmAbout"));
+        QCOMPARE(rig.window("frmAbout"), about.data()); // a single one, of its own
         QVERIFY(about->isVisible() && !about->parentWidget() && !about->isModal());
-        if (fromAbout)
-            QTest::mouseClick(about->findChild<QWidget*>("Picture1"), Qt::LeftButton);
-        else
-            rig.find<QAction>("QMKgo")->trigger();
+        fromAbout ? QTest::mouseClick(about->findChild<QWidget*>("Picture1"), Qt::LeftButton)
+                  : rig.find<QAction>("QMKgo")->trigger();
         QCOMPARE(rig.messages.texts.size(), browserFails ? 1u : 0u);
         QCOMPARE(rig.browser.opened, browserFails ? QStringList() : QStringList{"https://penumbrix.example/"});
         QVERIFY(about->isVisible() && rig.form.isVisible()); // the program goes on
         about->close(); // discards it; the next show builds a new one
         QTest::qWait(0);
-        QVERIFY(!about && !frmAbout::instance());
-        rig.form.Version_Click();
-        QVERIFY(frmAbout::instance() && frmAbout::instance()->isVisible());
+        QVERIFY(!about && !frmAbout::instance() && rig.window("frmAbout")->isVisible());
     }
 
     // Qt's own texts: Japanese from Qt's translation, English where it is
@@ -336,41 +332,35 @@ private slots:
         SavePicture(source, file);
         w.dialog.choices = {file};
         w.form.Image1_DblClick();
-        QTest::mouseClick(w.form.findChild<QWidget*>("Image1"), Qt::LeftButton);
+        QTest::mouseClick(w.find("Image1"), Qt::LeftButton);
         const char* bars[] = {"vsRed", "vsGreen", "vsBlue", "vsLIGHT", "vsContrast", "vsRange", "vsCzoom"};
         const char* labels[] = {"lblRed", "lblGreen", "lblBlue", "lblLIGHT", "lblContrast", "lblRange", "lblCzoom"};
-        QList<int> settings;
         for (int i = 0; i < 7 && !values.isEmpty(); ++i)
             w.find<QScrollBar>(bars[i])->setValue(values[i]);
-        if (previews == 0)
+        if (previews == 0) // a reset: every bar at 128 but the multiplier at 0, every label "0"
             QTest::mouseClick(w.find("cmdReset"), Qt::LeftButton);
+        QList<int> settings;
         for (int i = 0; i < 7; ++i) {
             settings << w.find<QScrollBar>(bars[i])->value();
-            if (previews == 0)
-                QCOMPARE(w.find<QLabel>(labels[i])->text(), "0");
+            QVERIFY(previews || (w.find<QLabel>(labels[i])->text() == "0" && settings[i] == (i == 6 ? 0 : 128)));
         }
-        if (previews == 0)
-            QCOMPARE(settings, (QList<int>{128, 128, 128, 128, 128, 128, 0}));
         for (int i = 0; i < previews; ++i)
-            QTest::mouseClick(w.form.findChild<QWidget*>("Command3"), Qt::LeftButton);
+            QTest::mouseClick(w.find("Command3"), Qt::LeftButton);
         // Applying twice applies once, from the source view; the opened file
         // is written by save alone.
         const QByteArray opened = fileBytes(file);
-        QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
-        QTest::mouseClick(w.form.findChild<QWidget*>("Command2"), Qt::LeftButton);
+        QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
+        QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
         QCOMPARE(fileBytes(file), opened);
         const Picture work = LoadPicture(w.folders.paths.workFile());
-        QTest::mouseClick(w.form.findChild<QWidget*>("Command1"), Qt::LeftButton);
+        QTest::mouseClick(w.find("Command1"), Qt::LeftButton);
         const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
         QCOMPARE(w.messages.texts, QStringList(previews, qs(text::kPreviewDone)) + applied + applied
                                          << qs(text::kSaveDone));
 
-        const QImage preview = w.form.findChild<DrawingSurface*>("Picture2")->image();
-        const QImage result = w.form.findChild<ImageView*>("Image2")->picture();
-        const Picture saved = LoadPicture(file);
-        QCOMPARE(toPicture(w.form.findChild<ImageView*>("Image1")->picture()), source);
-        QCOMPARE(result.size(), source.size());
-        QCOMPARE(saved.size(), source.size());
+        const QImage preview = w.picture2.image(), result = w.image2.picture(), saved = LoadPicture(file);
+        QCOMPARE(toPicture(w.image1.picture()), source);
+        QVERIFY(result.size() == source.size() && saved.size() == source.size());
         QCOMPARE(work, toPicture(result));
         // The preview surface's drawing area starts inside its 2-pixel border
         // at (5520, 4560) twips; past the client area's edge it is not drawn.
@@ -445,17 +435,12 @@ private slots:
         QWidget* control = client->findChild<QWidget*>(QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(control);
         QSize size(twips.width() / 15, twips.height() / 15);
-        if (size.isEmpty()) {
-            auto* surface = qobject_cast<DrawingSurface*>(control);
-            size = surface->picture().size() + QSize(4, 4);
-        }
+        if (size.isEmpty()) // sized to its picture, with a 2-pixel border on every side
+            size = qobject_cast<DrawingSurface*>(control)->picture().size() + QSize(4, 4);
         QCOMPARE(control->geometry(), QRect(QPoint(twips.left() / 15, twips.top() / 15), size));
         QCOMPARE(control->property("text").toString(), caption);
-        if (!family.isEmpty()) {
-            QCOMPARE(control->font().family(), family);
-            QCOMPARE(control->font().pixelSize(), pixelSize);
-            QCOMPARE(control->font().bold(), bold);
-        }
+        const QFont font = control->font();
+        QVERIFY(family.isEmpty() || (font.family() == family && font.pixelSize() == pixelSize && font.bold() == bold));
     }
 
     void menus_data()
@@ -589,48 +574,16 @@ private slots:
         QFETCH(QSize, picture);
         // Left half red, right half blue: the halves must stay halves.
         QImage image(picture, kPictureFormat);
-        image.fill(QColor(255, 0, 0));
-        for (int y = 0; y < picture.height(); ++y)
-            for (int x = picture.width() / 2; x < picture.width(); ++x)
-                image.setPixel(x, y, qRgb(0, 0, 255));
+        image.fill(Qt::red);
+        QPainter(&image).fillRect(picture.width() / 2, 0, picture.width(), picture.height(), Qt::blue);
         ImageView view;
         view.resize(217, 217);
         view.setPicture(image);
         const QImage& shown = view.shownImage();
         QCOMPARE(shown.size(), QSize(215, 215));
-        QCOMPARE(QColor(shown.pixel(20, 100)), QColor(255, 0, 0));
-        QCOMPARE(QColor(shown.pixel(195, 100)), QColor(0, 0, 255));
-        QCOMPARE(QColor(shown.pixel(20, 0)), QColor(255, 0, 0));
-        QCOMPARE(QColor(shown.pixel(195, 214)), QColor(0, 0, 255));
+        for (const QPoint at : {QPoint(20, 100), QPoint(20, 0), QPoint(195, 100), QPoint(195, 214)})
+            QCOMPARE(QColor(shown.pixel(at)), QColor(at.x() < 100 ? Qt::red : Qt::blue));
         QCOMPARE(view.picture().size(), picture); // the picture keeps its own size
-    }
-
-    void doubleClickIsAClickFirst()
-    {
-        ImageView view;
-        view.resize(217, 217);
-        QStringList events;
-        connect(&view, &ImageView::clicked, [&] { events << "click"; });
-        connect(&view, &ImageView::doubleClicked, [&] { events << "double"; });
-        const QPoint at(50, 50);
-        QMouseEvent second(QEvent::MouseButtonDblClick, at, view.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
-        QTest::mouseClick(&view, Qt::LeftButton, {}, at);
-        events << "|";
-        // As the window system delivers a double click: a press and a release,
-        // then the second press as a double click, and its release.
-        QTest::mouseClick(&view, Qt::LeftButton, {}, at);
-        QApplication::sendEvent(&view, &second);
-        QTest::mouseRelease(&view, Qt::LeftButton, {}, at);
-        events << "|";
-        QTest::mouseClick(&view, Qt::RightButton, {}, at);
-        events << "|";
-        // A double click whose last release goes to the dialog it opened: the
-        // next click still counts.
-        QTest::mouseClick(&view, Qt::LeftButton, {}, at);
-        QApplication::sendEvent(&view, &second);
-        events << "|";
-        QTest::mouseClick(&view, Qt::LeftButton, {}, at);
-        QCOMPARE(events.join(' '), "click | click double | | click double | click");
     }
 };
 
