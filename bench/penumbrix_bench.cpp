@@ -253,30 +253,9 @@ bool runChild(const QString& program, const QStringList& args, Samples& samples,
     return job > 0 || samples.peakKb > 0;
 }
 
-// Pixels of two pictures equal in their colour values; -1 when they are, else
-// the number of differing pixels.
-qint64 differingPixels(const QString& a, const QString& b)
-{
-    try {
-        const Picture pa = LoadPicture(a), pb = LoadPicture(b);
-        if (pa.size() != pb.size())
-            return qint64(pa.width()) * pa.height();
-        qint64 differ = 0;
-        for (int y = 0; y < pa.height(); ++y) {
-            const auto* ra = reinterpret_cast<const quint32*>(pa.constScanLine(y));
-            const auto* rb = reinterpret_cast<const quint32*>(pb.constScanLine(y));
-            for (int x = 0; x < pa.width(); ++x)
-                differ += ((ra[x] ^ rb[x]) & 0xFFFFFFu) != 0;
-        }
-        return differ;
-    } catch (const std::exception& e) {
-        std::printf("  can't compare: %s\n", e.what());
-        return -2;
-    }
-}
-
-// Pixels of `result` that differ from the rule applied to `source`.
-qint64 differingFromRule(const QString& source, const QString& result)
+// Pixels of `result` whose colour value differs from that of `source`, or
+// from the rule applied to it; every pixel when the sizes differ.
+qint64 differing(const QString& source, const QString& result, bool rule)
 {
     const Picture s = LoadPicture(source), r = LoadPicture(result);
     if (s.size() != r.size())
@@ -285,10 +264,23 @@ qint64 differingFromRule(const QString& source, const QString& result)
     for (int y = 0; y < s.height(); ++y) {
         const auto* rs = reinterpret_cast<const quint32*>(s.constScanLine(y));
         const auto* rr = reinterpret_cast<const quint32*>(r.constScanLine(y));
-        for (int x = 0; x < s.width(); ++x)
-            differ += std::uint32_t(pixelTransform(std::int32_t(rs[x] & 0xFFFFFFu), kSettings)) != (rr[x] & 0xFFFFFFu);
+        for (int x = 0; x < s.width(); ++x) {
+            const std::uint32_t v = rs[x] & 0xFFFFFFu;
+            differ += (rule ? std::uint32_t(pixelTransform(std::int32_t(v), kSettings)) : v) != (rr[x] & 0xFFFFFFu);
+        }
     }
     return differ;
+}
+
+// The pixels in which two pictures differ; -2 when they can't be compared.
+qint64 differingPixels(const QString& a, const QString& b)
+{
+    try {
+        return differing(a, b, false);
+    } catch (const std::exception& e) {
+        std::printf("  can't compare: %s\n", e.what());
+        return -2;
+    }
 }
 
 QString findPython()
@@ -430,7 +422,7 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
     JobFigures figures{p, program.peakKb};
     if (!peers)
         return figures;
-    const qint64 wrong = differingFromRule(pristine, job);
+    const qint64 wrong = differing(pristine, job, true);
     std::printf("  program: open, apply, save through the document, as the window runs them (work file written and "
                 "loaded back; save atomic and flushed to disk); %s\n",
                 wrong == 0 ? "exact to the rule, every pixel" : qPrintable(QStringLiteral("%1 pixels differ from the rule").arg(wrong)));
