@@ -4,11 +4,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace penumbrix {
+
+namespace detail {
+// Runs part(1) .. part(parts - 1) on threads kept for the purpose and
+// part(0) on the calling thread; returns when all have ended. False, having
+// run nothing, when those threads are in use or can't be started.
+bool runOnWorkers(std::int64_t parts, const std::function<void(std::int64_t)>& part);
+} // namespace detail
 
 // Runs work(begin, end) over [0, count) in as many parts as there are cores
 // (at most 4), each at least minimumPart long; one part runs on the calling
@@ -23,24 +31,27 @@ void inParts(std::int64_t count, std::int64_t minimumPart, const Work& work)
         return;
     }
     std::vector<std::exception_ptr> errors(static_cast<std::size_t>(parts));
-    std::vector<std::thread> threads;
-    const auto run = [&](std::int64_t part) {
+    const std::function<void(std::int64_t)> run = [&](std::int64_t part) {
         try {
             work(count * part / parts, count * (part + 1) / parts);
         } catch (...) {
             errors[static_cast<std::size_t>(part)] = std::current_exception();
         }
     };
-    for (std::int64_t part = 1; part < parts; ++part) {
-        try {
-            threads.emplace_back(run, part);
-        } catch (const std::system_error&) {
-            run(part); // no thread to be had: here, then
+    if (!detail::runOnWorkers(parts, run)) {
+        // Threads of this call's own.
+        std::vector<std::thread> threads;
+        for (std::int64_t part = 1; part < parts; ++part) {
+            try {
+                threads.emplace_back(run, part);
+            } catch (const std::system_error&) {
+                run(part); // no thread to be had: here, then
+            }
         }
+        run(0);
+        for (std::thread& t : threads)
+            t.join();
     }
-    run(0);
-    for (std::thread& t : threads)
-        t.join();
     for (const std::exception_ptr& e : errors)
         if (e)
             std::rethrow_exception(e);
