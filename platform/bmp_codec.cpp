@@ -490,7 +490,7 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
         // Many rows per read.
         const qint64 rowsPerChunk = kReadBytes / l.rowBytes;
         inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
-            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * l.rowBytes)]);
+            const Buffer buffer(rowsPerChunk * l.rowBytes);
             for (qint64 r = begin; r < end; r += rowsPerChunk) {
                 const qint64 n = std::min(rowsPerChunk, end - r);
                 readExactly(source, l.dataOffset + r * l.rowBytes, buffer.get(),
@@ -503,7 +503,7 @@ Picture decodeDirect(BmpSource& source, const Layout& l, const QString& path, co
         // Very wide rows, read in pieces.
         const qint64 piecePixels = kReadBytes / pixelBytes;
         inParts(l.height, minimumRows, [&](qint64 begin, qint64 end) {
-            const std::unique_ptr<uchar[]> buffer(new uchar[size_t(piecePixels * pixelBytes)]);
+            const Buffer buffer(piecePixels * pixelBytes);
             for (qint64 r = begin; r < end; ++r) {
                 for (qint64 x = 0; x < l.width; x += piecePixels) {
                     const qint64 n = std::min(piecePixels, l.width - x);
@@ -742,7 +742,7 @@ void encodeBmp(const Picture& picture, const std::function<void(const char*, qin
     const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
 
     const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
-    const std::unique_ptr<uchar[]> buffer(new uchar[size_t(capacity)]);
+    const Buffer buffer(capacity);
     uchar* out = buffer.get();
     putBmpHeaders(p, out);
     qint64 used = headerBytes;
@@ -784,9 +784,10 @@ void writeBmpFile(const Picture& picture, int fd, const QString& path)
     putBmpHeaders(p, header);
     writeAt(header, headerBytes, 0);
     // Each core encodes and writes a part of the rows, a buffer at a time.
-    const qint64 rowsPerChunk = std::max<qint64>(1, 2 * kChunkBytes / rowBytes);
+    // The buffers are small, so that the disk starts on the first bytes soon.
+    const qint64 rowsPerChunk = std::max<qint64>(1, kReadBytes / rowBytes);
     inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
-        const std::unique_ptr<uchar[]> buffer(new uchar[size_t(rowsPerChunk * rowBytes + kWriteSlack)]);
+        const Buffer buffer(rowsPerChunk * rowBytes + kWriteSlack);
         for (qint64 r = begin; r < end; r += rowsPerChunk) {
             const qint64 n = std::min(rowsPerChunk, end - r);
             putBmpRows(p, r, n, buffer.get());

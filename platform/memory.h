@@ -17,4 +17,23 @@ void keepPictureMemoryForReuse();
 // before, which goes back to the system.
 Picture newPicture(int width, int height);
 
+// The same for an image of another format, such as a view's scaled copy.
+QImage newImage(int width, int height, QImage::Format format);
+
+// A buffer the codecs fill and drain a part of a picture at a time. Its
+// pages are all put in place in one step: faulting them in one by one costs
+// more than filling them. Throws std::bad_alloc when there is no memory.
+class Buffer {
+public:
+    explicit Buffer(qsizetype bytes);
+    ~Buffer();
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    uchar* get() const { return data_; }
+
+private:
+    uchar* data_;
+    size_t length_;
+};
+
 } // namespace penumbrix
