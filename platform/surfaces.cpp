@@ -9,6 +9,9 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
+
+#include "engine/parallel.h"
 
 namespace penumbrix {
 
@@ -272,15 +275,38 @@ QImage stretchedCopy(const QImage& picture, const QSize& size)
 {
     if (picture.isNull() || size.isEmpty())
         return QImage();
-    // Beyond twice the target, take an evenly spread sample first: the smooth
-    // pass then averages a bounded number of pixels.
-    const QSize sample = size * 2;
-    QImage source = picture;
-    if (picture.width() > sample.width() || picture.height() > sample.height()) {
-        const QSize bounded(std::min(picture.width(), sample.width()), std::min(picture.height(), sample.height()));
-        source = picture.scaled(bounded, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    }
-    return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int w = size.width(), h = size.height();
+    if (picture.width() <= 2 * w && picture.height() <= 2 * h)
+        return picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // A large picture: each shown pixel is the mean of two by two samples
+    // spread evenly over the picture, so the cost is that of the view, not
+    // of the picture.
+    const QImage source = picture.format() == kPictureFormat ? picture : picture.convertToFormat(kPictureFormat);
+    const auto spread = [](int length, int count) {
+        std::vector<int> at(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            at[size_t(i)] = int((2 * qint64(i) + 1) * length / (2 * qint64(count)));
+        return at;
+    };
+    const std::vector<int> xs = spread(source.width(), 2 * w), ys = spread(source.height(), 2 * h);
+    QImage shown = newImage(w, h, QImage::Format_RGB32);
+    if (shown.isNull())
+        return shown;
+    uchar* const shownBits = shown.bits();
+    inParts(h, 64, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t y = begin; y < end; ++y) {
+            const uchar* top = source.constScanLine(ys[size_t(2 * y)]);
+            const uchar* bottom = source.constScanLine(ys[size_t(2 * y + 1)]);
+            auto* out = reinterpret_cast<quint32*>(shownBits + y * shown.bytesPerLine());
+            for (int x = 0; x < w; ++x) {
+                const uchar* p[4] = {top + 4 * xs[size_t(2 * x)], top + 4 * xs[size_t(2 * x + 1)],
+                                     bottom + 4 * xs[size_t(2 * x)], bottom + 4 * xs[size_t(2 * x + 1)]};
+                const auto mean = [&](int c) { return quint32(p[0][c] + p[1][c] + p[2][c] + p[3][c] + 2) / 4; };
+                out[x] = 0xFF000000u | mean(0) << 16 | mean(1) << 8 | mean(2); // RGBX bytes into 0xAARRGGBB
+            }
+        }
+    });
+    return shown;
 }
 
 } // namespace penumbrix
