@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -156,55 +157,36 @@ int memoryChild(const QString& folder, const QString& file)
     return 0;
 }
 
-void writeAll(int fd, const char* data, qint64 length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, size_t(length));
-        if (n <= 0)
-            std::abort();
-        data += n;
-        length -= n;
-    }
-}
-
-// Fresh memory as the program takes it for a picture: 2 MiB pages, all at once.
-char* freshMemory(qint64 size)
-{
-    const size_t length = size_t((size + (2 << 20) - 1) / (2 << 20) * (2 << 20));
-    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        std::abort();
-    ::madvise(p, length, MADV_HUGEPAGE);
-    ::madvise(p, length, MADV_POPULATE_WRITE);
-    return static_cast<char*>(p);
-}
-
-// The floor: read the file, copy its bytes once into fresh memory, write them
-// to a new file with the durability of the program's save (a temporary file
-// beside the target, flushed to disk, renamed over the target).
 int floorChild(const QString& in, const QString& out, int jobs)
 {
+    constexpr std::int64_t kPart = std::int64_t(4) << 20;
     for (int j = 0; j < jobs; ++j) {
         ::sync();
         const auto start = std::chrono::steady_clock::now();
         const int fd = ::open(QFile::encodeName(in).constData(), O_RDONLY | O_CLOEXEC);
         const qint64 size = ::lseek(fd, 0, SEEK_END);
-        char* bytes = freshMemory(size);
-        if (::pread(fd, bytes, size_t(size), 0) != size)
-            return 1;
+        const Buffer bytes(size);
+        std::atomic<bool> ok{true};
+        inParts(size, kPart, [&](std::int64_t begin, std::int64_t end) {
+            if (::pread(fd, bytes.get() + begin, size_t(end - begin), begin) != end - begin)
+                ok = false;
+        });
         ::close(fd);
-        char* copy = freshMemory(size);
-        std::memcpy(copy, bytes, size_t(size));
+        const Buffer copy(size);
+        inParts(size, kPart, [&](std::int64_t begin, std::int64_t end) {
+            std::memcpy(copy.get() + begin, bytes.get() + begin, size_t(end - begin));
+        });
         const QByteArray temp = QFile::encodeName(out + QStringLiteral(".tmp"));
         const int o = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        writeAll(o, copy, size);
-        if (::fsync(o) != 0 || ::close(o) != 0
+        inParts(size, kPart, [&](std::int64_t begin, std::int64_t end) {
+            if (::pwrite(o, copy.get() + begin, size_t(end - begin), begin) != end - begin)
+                ok = false;
+        });
+        if (!ok || ::fsync(o) != 0 || ::close(o) != 0
             || ::rename(temp.constData(), QFile::encodeName(out).constData()) != 0)
             return 1;
         std::printf("%.3f\n", msSince(start));
         std::fflush(stdout);
-        ::munmap(bytes, size_t(size));
-        ::munmap(copy, size_t(size));
     }
     return 0;
 }
@@ -371,14 +353,9 @@ void copyFresh(const QString& from, const QString& to)
     QFile::copy(from, to);
 }
 
-struct JobFigures {
-    double coldMedian = NAN;
-    long peakKb = 0;
-};
-
-// The program's whole job at one size, `runs` fresh processes; with peers
-// when `peers` is set.
-JobFigures benchWholeJob(const QString& self, const QString& folder, int width, int height, int runs, bool peers)
+// The whole job at one size for the program and its peers, `runs` fresh
+// processes each.
+void benchWholeJob(const QString& self, const QString& folder, int width, int height, int runs)
 {
     const double mp = double(width) * height / 1e6;
     const QString pristine = folder + QStringLiteral("/in.bmp");
@@ -386,10 +363,10 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
     SavePicture(makePicture(width, height), pristine);
     const double pictureMb = double(width) * height * 4 / 1e6;
     std::printf("whole job, %dx%d (%.0f MP) 24-bit BMP of %.1f MB; %d runs each, interleaved%s:\n", width, height, mp,
-                QFileInfo(pristine).size() / 1e6, runs, peers ? "" : ", the program alone");
+                QFileInfo(pristine).size() / 1e6, runs, "");
 
-    const QString python = peers ? findPython() : QString();
-    const QString magick = peers ? findImageMagick() : QString();
+    const QString python = findPython();
+    const QString magick = findImageMagick();
     const QString script = QStringLiteral(PENUMBRIX_BENCH_DIR "/opencv_job.py");
     Samples program, floor, opencv, imagemagick;
     const QString out = folder + QStringLiteral("/out");
@@ -397,8 +374,6 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
         copyFresh(pristine, job);
         runChild(self, {QStringLiteral("--program-child"), folder, pristine, job, QString::number(1 + kWarmJobs)},
                  program);
-        if (!peers)
-            continue;
         runChild(self, {QStringLiteral("--floor-child"), pristine, out + QStringLiteral("-floor.bmp"),
                         QString::number(1 + kWarmJobs)},
                  floor);
@@ -419,16 +394,13 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
     printSamples("program", program);
     const double p = median(program.cold);
     const double pictureBytesKb = double(width) * height * 4 / 1024;
-    JobFigures figures{p, program.peakKb};
-    if (!peers)
-        return figures;
     const qint64 wrong = differing(pristine, job, true);
     std::printf("  program: open, apply, save through the document, as the window runs them (work file written and "
                 "loaded back; save atomic and flushed to disk); %s\n",
                 wrong == 0 ? "exact to the rule, every pixel" : qPrintable(QStringLiteral("%1 pixels differ from the rule").arg(wrong)));
     printSamples("floor", floor);
-    std::printf("  floor: a fresh process reads the file and copies its bytes once, both into fresh memory in 2 MiB "
-                "pages, writes them to a temporary file, flushes it to disk (fsync) and renames it over the target: "
+    std::printf("  floor: a fresh process reads the file and copies its bytes once, on every core, both into fresh "
+                "memory taken as the program takes a picture's, writes them to a temporary file, flushes it to disk (fsync) and renames it over the target: "
                 "the durability of the program's save\n");
     if (python.isEmpty()) {
         std::printf("  opencv: not installed, skipped (apt-get install python3-opencv)\n");
@@ -470,7 +442,46 @@ JobFigures benchWholeJob(const QString& self, const QString& folder, int width, 
     QFile::remove(job);
     for (const char* name : {"-floor.bmp", "-opencv.bmp", "-magick.bmp"})
         QFile::remove(out + QLatin1String(name));
-    return figures;
+}
+
+// The program's whole job, cold, at each size, its runs in a row: a large
+// job's writing, still going on in the disk's own cache, would fall on the
+// small job after it.
+void benchScaling(const QString& self, const QString& folder, const std::vector<QSize>& sizes, int runs)
+{
+    std::printf("scaling, the whole job cold, the program and the floor taking turns (median of %d fresh processes "
+                "each, size after size):\n",
+                runs);
+    const auto file = [&](size_t i, const char* name) {
+        return folder + QStringLiteral("/%1x%2-%3").arg(sizes[i].width()).arg(sizes[i].height()).arg(QLatin1String(name));
+    };
+    double lo = 1e300, hi = 0, floorLo = 1e300, floorHi = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        SavePicture(makePicture(sizes[i].width(), sizes[i].height()), file(i, "in.bmp"));
+        Samples program, floor;
+        for (int r = 0; r < runs; ++r) {
+            copyFresh(file(i, "in.bmp"), file(i, "job.bmp"));
+            runChild(self, {QStringLiteral("--program-child"), folder, file(i, "in.bmp"), file(i, "job.bmp"),
+                            QStringLiteral("1")},
+                     program);
+            runChild(self, {QStringLiteral("--floor-child"), file(i, "in.bmp"), file(i, "floor.bmp"), QStringLiteral("1")},
+                     floor);
+        }
+        const double mp = double(sizes[i].width()) * sizes[i].height() / 1e6;
+        const double ms = median(program.cold), floorMs = median(floor.cold);
+        lo = std::min(lo, ms / mp);
+        hi = std::max(hi, ms / mp);
+        floorLo = std::min(floorLo, floorMs / mp);
+        floorHi = std::max(floorHi, floorMs / mp);
+        std::printf("  %5.0f MP: program median %.1f ms, min %.1f ms, %.2f ms/MP, peak %.2fx the 32-bit picture; "
+                    "floor median %.1f ms, %.2f ms/MP\n",
+                    mp, ms, minimum(program.cold), ms / mp, program.peakKb * 1024.0 / (mp * 4e6), floorMs, floorMs / mp);
+        for (const char* name : {"in.bmp", "job.bmp", "floor.bmp"})
+            QFile::remove(file(i, name));
+    }
+    std::printf("  spread of ms/MP from %.0f to %.0f MP: %.2fx (goal at most 1.3); the floor's own: %.2fx\n",
+                double(sizes.front().width()) * sizes.front().height() / 1e6,
+                double(sizes.back().width()) * sizes.back().height() / 1e6, hi / lo, floorHi / floorLo);
 }
 
 // The kernel the apply pass runs: the source picture's rows into the work
@@ -538,23 +549,10 @@ int main(int argc, char** argv)
                 kSettings.vsRed, kSettings.vsGreen, kSettings.vsBlue, kSettings.vsLIGHT, kSettings.vsContrast,
                 kSettings.vsRange, kSettings.vsCzoom, cutoffThreshold(kSettings), kWarmJobs, qPrintable(folder));
     benchKernel(6000, 4000);
-    benchWholeJob(self, folder, 6000, 4000, runs, true);
-
-    std::printf("scaling, the program's whole job cold (median of %d fresh processes):\n", runs);
+    benchWholeJob(self, folder, 6000, 4000, runs);
     std::vector<QSize> sizes{QSize(3000, 2000), QSize(6000, 4000)};
     if (!quick)
         sizes.push_back(QSize(12500, 8000));
-    double lo = 1e300, hi = 0;
-    for (const QSize& s : sizes) {
-        const double mp = double(s.width()) * s.height() / 1e6;
-        const JobFigures f = benchWholeJob(self, folder, s.width(), s.height(), runs, false);
-        lo = std::min(lo, f.coldMedian / mp);
-        hi = std::max(hi, f.coldMedian / mp);
-        std::printf("  %5.0f MP: %.1f ms, %.2f ms/MP; peak %.2fx the 32-bit picture\n", mp, f.coldMedian,
-                    f.coldMedian / mp, f.peakKb * 1024.0 / (mp * 4e6));
-    }
-    std::printf("  spread of ms/MP from %.0f to %.0f MP: %.2fx (goal at most 1.3)\n",
-                double(sizes.front().width()) * sizes.front().height() / 1e6,
-                double(sizes.back().width()) * sizes.back().height() / 1e6, hi / lo);
+    benchScaling(self, folder, sizes, runs);
     return 0;
 }
