@@ -51,13 +51,6 @@ public:
     }
 };
 
-// The hourglass: on now, and ever since the last look.
-class Pointer : public BusyPointer {
-public:
-    bool busy = false, everBusy = false;
-    void setBusy(bool b) override { everBusy |= busy = b; }
-};
-
 class BrowserLog : public Browser {
 public:
     QStringList opened;

@@ -10,7 +10,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "images/event_boundary.h"
 #include "rig.h"
 
 using namespace penumbrix;
@@ -21,8 +20,7 @@ namespace {
 bool samePixels(const QImage& a, const QImage& b) { return toPicture(a) == toPicture(b); }
 
 // While alive, the process acts as another user: "uid:gid[,group...]"; "" stays root.
-class ActingAs {
-public:
+struct ActingAs {
     explicit ActingAs(const QString& who) : active_(!who.isEmpty())
     {
         saved_.resize(std::size_t(::getgroups(0, nullptr)));
@@ -40,8 +38,6 @@ public:
         if (active_ && (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(saved_.size(), saved_.data()) != 0))
             qFatal("could not act as root again");
     }
-
-private:
     bool active_;
     std::vector<gid_t> saved_;
 };
@@ -64,65 +60,90 @@ int __wrap_renameat(int from, const char* a, int to, const char* b) { return inj
 class TestDocument : public QObject {
     Q_OBJECT
 private slots:
-    void startUpThenOpenFillTheSlots()
+    // Start-up, an open and a clear, each filling the slots as they should.
+    void startOpenAndClear()
     {
         Rig f;
+        const QString placeholder = f.folders.paths.placeholder();
         // Three loads, three pictures: none shares another's pixels.
         const QImage held[] = {f.image1.picture(), f.image2.picture(), f.picture2.picture()};
         for (const QImage& slot : held)
             QVERIFY(samePixels(slot, f.placeholder()) && (&slot == held || slot.constBits() != held[0].constBits()));
         QVERIFY(f.picture1.picture().isNull() && !f.doc().isPictureOpen());
-        QCOMPARE(f.doc().currentFileName(), f.folders.paths.placeholder());
+        QCOMPARE(f.doc().currentFileName(), placeholder);
 
         // The first open proposes the placeholder; the picture, loaded once,
         // goes into both views, and the preview surface is left alone.
         const qint64 previewKey = f.picture2.image().cacheKey();
         const QString path = f.userPicture("photo.bmp", 31, 17);
         f.open(path);
-        QCOMPARE(f.dialog.proposed, QStringList{f.folders.paths.placeholder()});
+        QCOMPARE(f.dialog.proposed, QStringList{placeholder});
         QCOMPARE(f.dialog.filters, QStringList{qs("画像(*.BMP)|*.BMP")});
         QVERIFY(samePixels(f.image1.picture(), LoadPicture(path)));
         QCOMPARE(f.image2.picture().constBits(), f.image1.picture().constBits());
         QCOMPARE(f.doc().currentFileName(), path);
         QVERIFY(f.doc().isPictureOpen() && f.messages.texts.isEmpty() && !QFile::exists(f.folders.paths.workFile()));
+
+        // Clearing asks, then loads the placeholder into each view.
+        f.form.cmdDelete_Click();
+        QCOMPARE(f.messages.texts, QStringList{qs("全てのイメージを削除します。")});
+        QCOMPARE(f.messages.buttons.last(), MessageButtons::OkCancel);
+        QVERIFY(samePixels(f.image1.picture(), f.placeholder()) && samePixels(f.image2.picture(), f.placeholder()));
+        QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
+        QCOMPARE(f.doc().currentFileName(), placeholder);
+        QVERIFY(!f.doc().isPictureOpen() && QFile::exists(path));
         QCOMPARE(f.picture2.image().cacheKey(), previewKey);
+        QCOMPARE(f.doc().proposedFileName(), path);
     }
 
-    void openThatDoesNotHappenChangesNothing_data()
+    // Opens and clears that are cancelled or fail change neither the views
+    // nor the current file name.
+    void openOrClearThatDoesNotHappen_data()
     {
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("choice");
-        QTest::addColumn<QString>("error"); // empty: cancelled
-        QTest::newRow("cancelled after start-up") << "start" << "cancel" << "";
-        QTest::newRow("cancelled with a picture open") << "open" << "cancel" << "";
-        QTest::newRow("cancelled after clearing") << "cleared" << "cancel" << "";
+        QTest::addColumn<QString>("shown"); // the last message, then the path it is about; empty: none
+        const QString clear = qs("全てのイメージを削除します。");
+        QTest::newRow("open cancelled with a picture open") << "open" << "cancel" << "";
+        QTest::newRow("open cancelled after clearing") << "cleared" << "cancel" << "";
         QTest::newRow("no such file") << "open" << "missing" << qs("実行時エラー '53':\n\nファイルが見つかりません。");
         QTest::newRow("a text file named .bmp") << "open" << "text" << qs("実行時エラー '481':\n\nピクチャが不正です。");
+        QTest::newRow("clear cancelled") << "open" << "clear cancelled" << clear;
+        QTest::newRow("clear without the placeholder") << "open" << "clear, no placeholder"
+                                                       << qs("実行時エラー '53':\n\nファイルが見つかりません。");
     }
 
-    void openThatDoesNotHappenChangesNothing()
+    void openOrClearThatDoesNotHappen()
     {
         QFETCH(QString, state);
         QFETCH(QString, choice);
-        QFETCH(QString, error);
+        QFETCH(QString, shown);
         Rig f;
-        const QString first = f.userPicture("first.bmp");
-        if (state != "start")
-            f.open(first);
+        const QString first = f.userPicture("first.bmp"), placeholder = f.folders.paths.placeholder();
+        f.open(first);
         if (state == "cleared")
             f.form.cmdDelete_Click();
+        const qint64 previewKey = f.picture2.image().cacheKey();
         const auto views = f.views();
         const QString name = f.doc().currentFileName(), path = f.folders.file("second.bmp");
         if (choice == "text")
             writeBytes(path, "this is no picture\n");
-        if (choice != "cancel")
+        if (choice == "missing" || choice == "text")
             f.dialog.choices << path;
-        f.form.Image1_DblClick();
+        if (choice.startsWith("clear")) {
+            f.messages.answers = {choice == "clear cancelled" ? kMessageCancel : kMessageOk};
+            if (choice != "clear cancelled")
+                QVERIFY(QFile::rename(placeholder, placeholder + ".away"));
+            f.form.cmdDelete_Click();
+        } else {
+            f.form.Image1_DblClick();
+        }
         // The error's number and standard text, and the path it is about.
-        QCOMPARE(f.messages.texts.value(f.messages.texts.size() - 1).startsWith(qs("実行時エラー")), !error.isEmpty());
-        if (!error.isEmpty())
-            QCOMPARE(f.messages.texts.last(), error + "\n\n" + path);
-        QCOMPARE(f.views(), views);
+        QCOMPARE(f.messages.texts.value(f.messages.texts.size() - 1).startsWith(qs("実行時エラー")), shown.startsWith(qs("実行時エラー")));
+        if (!shown.isEmpty())
+            QCOMPARE(f.messages.texts.last(), shown == qs("全てのイメージを削除します。") ? shown
+                                              : shown + "\n\n" + (choice.startsWith("clear") ? placeholder : path));
+        QVERIFY(f.views() == views && f.picture2.image().cacheKey() == previewKey);
         QCOMPARE(f.doc().currentFileName(), name);
         // After clearing, the dialog proposed the file opened last.
         if (state == "cleared")
@@ -236,6 +257,7 @@ private slots:
         QTest::newRow("apply: work file a hard link to the user's file") << "hardlink" << -1;
         QTest::newRow("apply: data folder is a file") << "data folder is a file" << 76;
         QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
+        QTest::newRow("apply: memory runs out") << "no memory" << 7;
         QTest::newRow("save: folder removed") << "folder removed" << 76;
     }
 
@@ -266,24 +288,21 @@ private slots:
         const_cast<Document&>(f.doc()).setPictureLoader([&](const QString& p) -> Picture {
             if (how == "work file unreadable" && p.endsWith(QLatin1String("Image1.BMP")))
                 throw RuntimeError(RuntimeError::InvalidPicture, p);
+            if (how == "no memory" && p.endsWith(QLatin1String("Image1.BMP")))
+                throw std::bad_alloc();
             return loaded = LoadPicture(p);
         });
         f.messages.texts.clear();
         f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
-        bool everBusy = false;
-        CursorWatch watch;
-        watch.changed = [&] { everBusy |= f.form.cursor().shape() == Qt::WaitCursor; };
-        f.form.installEventFilter(&watch);
         how == "folder removed" ? f.form.Command1_Click() : f.form.Command2_Click();
 
-        // Only the question and the error are shown; no hourglass after Cancel
-        // and none left after an error; views and files are as they were.
+        // Only the question and the error are shown; no hourglass is left on
+        // after an error; views and files are as they were.
         QStringList expected = how == "folder removed" ? QStringList() : QStringList{qs(text::kApplyConfirm)};
         expected += error == -1 ? QStringList{qs(text::kApplyDone)} : QStringList();
         QCOMPARE(f.messages.texts.mid(0, expected.size()), expected);
         QCOMPARE(f.messages.texts.size(), std::size_t(expected.size() + (error > 0)));
         QCOMPARE(f.lastIsError(error), error > 0);
-        QCOMPARE(everBusy, how != "cancel" && how != "folder removed");
         QVERIFY(f.form.cursor().shape() != Qt::WaitCursor && !f.picture1.autoRedraw());
         QVERIFY(error == -1 ? f.image2.picture().constBits() == loaded.constBits() : f.views() == views);
         if (error == 0)
@@ -385,12 +404,8 @@ private slots:
         if (extra.contains("read-only"))
             QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
         const QString filler = folder + "/filler";
-        if (extra.contains("full")) {
-            QFile fill(filler);
-            QVERIFY(fill.open(QIODevice::WriteOnly));
-            while (fill.write(QByteArray(4096, 'x')) == 4096 && fill.flush()) {
-            }
-        }
+        if (extra.contains("full"))
+            QVERIFY(!writeBytes(filler, QByteArray(1 << 20, 'x'))); // more than fits
         {
             ActingAs as(saver);
             faultCall = extra.section("fail ", 1).section(' ', 0, 0);
@@ -407,49 +422,6 @@ private slots:
             QCOMPARE(attributes(), kept);
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
-    }
-
-    void clearPutsPlaceholderBack()
-    {
-        Rig f;
-        const QString path = f.userPicture("a.bmp"), placeholder = f.folders.paths.placeholder();
-        f.open(path);
-        f.form.Image1_Click();
-        f.bar(Setting::Light)->setValue(10);
-        f.form.Command3_Click();
-        const qint64 previewKey = f.picture2.image().cacheKey();
-        const auto views = f.views();
-        // Cancelled, or without the placeholder: nothing changes.
-        f.messages.answers = {kMessageCancel};
-        f.form.cmdDelete_Click();
-        QCOMPARE(f.messages.texts.last(), qs("全てのイメージを削除します。"));
-        QCOMPARE(f.messages.buttons.last(), MessageButtons::OkCancel);
-        QVERIFY(QFile::rename(placeholder, placeholder + ".away"));
-        f.form.cmdDelete_Click();
-        QVERIFY(f.lastIsError(53) && QFile::rename(placeholder + ".away", placeholder));
-        QVERIFY(f.views() == views && f.doc().currentFileName() == path);
-
-        f.messages.texts.clear();
-        f.form.cmdDelete_Click();
-        QCOMPARE(f.messages.texts.size(), 1); // the question, and no message after
-        QVERIFY(samePixels(f.image1.picture(), f.placeholder()) && samePixels(f.image2.picture(), f.placeholder()));
-        QVERIFY(f.image1.picture().constBits() != f.image2.picture().constBits());
-        QCOMPARE(f.doc().currentFileName(), placeholder);
-        QVERIFY(!f.doc().isPictureOpen() && QFile::exists(path));
-        QCOMPARE(f.picture2.image().cacheKey(), previewKey);
-        QCOMPARE(f.doc().proposedFileName(), path);
-    }
-
-    // Memory running out in an operation is reported like any run-time error.
-    void boundaryReportsMemoryExhausted()
-    {
-        fakes::Messages messages;
-        fakes::Pointer pointer;
-        EventBoundary boundary(messages, pointer);
-        QVERIFY(!boundary.run([&] { pointer.setBusy(true), throw std::bad_alloc(); }));
-        QVERIFY(!pointer.busy);
-        QCOMPARE(messages.texts, QStringList{qs("実行時エラー '7':\n\nメモリが不足しています。")});
-        QVERIFY(boundary.run([] {}) && messages.buttons == QList{MessageButtons::Ok});
     }
 };
 
