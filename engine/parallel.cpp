@@ -41,8 +41,16 @@ class Workers {
 public:
     bool run(std::int64_t parts, const Task& part)
     {
-        const std::unique_lock<std::mutex> user(inUse_, std::try_to_lock);
-        if (!user.owns_lock() || !start(parts - 1))
+        // One call at a time (a call from inside a part included): others
+        // start threads of their own.
+        bool idle = false;
+        if (!inUse_.compare_exchange_strong(idle, true))
+            return false;
+        struct Release {
+            std::atomic<bool>& flag;
+            ~Release() { flag = false; }
+        } release{inUse_};
+        if (!start(parts - 1))
             return false;
         {
             const std::lock_guard<std::mutex> lock(lock_);
@@ -108,7 +116,7 @@ private:
         }
     }
 
-    std::mutex inUse_; // one call at a time; others start threads of their own
+    std::atomic<bool> inUse_{false};
     std::mutex lock_;  // guards task_, next_, parts_ and sleeping_
     std::condition_variable wake_, done_;
     std::int64_t started_ = 0;
