@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "images/event_boundary.h"
 #include "rig.h"
 
 using namespace penumbrix;
@@ -422,6 +423,20 @@ private slots:
             QCOMPARE(attributes(), kept);
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    // Whatever left the pointer busy, the boundary puts it back and reports
+    // the error.
+    void boundaryPutsThePointerBack()
+    {
+        struct : BusyPointer {
+            bool busy = false;
+            void setBusy(bool b) override { busy = b; }
+        } pointer;
+        fakes::Messages messages;
+        EventBoundary boundary(messages, pointer);
+        QVERIFY(!boundary.run([&] { pointer.setBusy(true), throw RuntimeError(RuntimeError::PathNotFound, "p"); }));
+        QVERIFY(!pointer.busy && messages.texts.size() == 1 && messages.texts[0].startsWith(qs("実行時エラー '76'")));
     }
 };
 
