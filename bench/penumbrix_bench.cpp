@@ -382,11 +382,12 @@ void benchWholeJob(const QString& self, const QString& folder, int width, int he
     Samples program, floor, opencv, imagemagick;
     const QString out = folder + QStringLiteral("/out");
     for (int r = 0; r < runs; ++r) {
-        // The program and the floor take turns at going first: the one that
-        // goes second finds the memory the other has just given back.
+        // The program and the floor take turns at going first, after the
+        // copy of the job's file: the one that goes second finds the memory
+        // the other has just given back.
+        copyFresh(pristine, job);
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + r) % 2 == 0) {
-                copyFresh(pristine, job);
                 runChild(self, {QStringLiteral("--program-child"), folder, pristine, job, QString::number(1 + kWarmJobs)},
                          program);
             } else {
@@ -479,9 +480,9 @@ void benchScaling(const QString& self, const QString& folder, const std::vector<
         SavePicture(makePicture(sizes[i].width(), sizes[i].height()), file(i, "in.bmp"));
         Samples program, floor;
         for (int r = 0; r < runs; ++r) {
+            copyFresh(file(i, "in.bmp"), file(i, "job.bmp"));
             for (int turn = 0; turn < 2; ++turn) {
                 if ((turn + r) % 2 == 0) {
-                    copyFresh(file(i, "in.bmp"), file(i, "job.bmp"));
                     runChild(self, {QStringLiteral("--program-child"), folder, file(i, "in.bmp"), file(i, "job.bmp"),
                                     QStringLiteral("1")},
                              program);
