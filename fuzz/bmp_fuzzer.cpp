@@ -1,8 +1,9 @@
 // libFuzzer target: BMP decoding from memory, then a save and reload of
 // whatever decoded.
 //
-// Run through run.sh, which makes the allocator fill fresh memory with 0xbe:
-// a decoded pixel that nothing wrote then shows as a non-opaque pixel.
+// A decoded pixel that nothing wrote shows as a non-opaque pixel: picture
+// memory comes zeroed from the system, and run.sh makes the allocator fill
+// any other fresh memory with 0xbe.
 
 #include "platform/bmp_codec.h"
 #include "platform/runtime_error.h"
