@@ -1,6 +1,7 @@
 #include "platform/bmp_codec.h"
 
 #include "engine/parallel.h"
+#include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/runtime_error.h"
 
@@ -733,51 +734,17 @@ Picture inPictureFormat(const Picture& picture)
 
 } // namespace
 
-void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write)
-{
-    const Picture p = inPictureFormat(picture);
-    const qint64 height = p.height();
-    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
-    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
-    const qint64 rowsPerChunk = std::max<qint64>(1, 4 * kChunkBytes / rowBytes);
-
-    const qint64 capacity = headerBytes + rowsPerChunk * rowBytes + kWriteSlack;
-    const Buffer buffer(capacity);
-    uchar* out = buffer.get();
-    putBmpHeaders(p, out);
-    qint64 used = headerBytes;
-    for (qint64 r = 0; r < height;) { // r counts file rows, from the bottom
-        const qint64 n = std::min(rowsPerChunk, height - r);
-        putBmpRows(p, r, n, out + used);
-        r += n;
-        write(reinterpret_cast<const char*>(out), used + n * rowBytes);
-        used = 0;
-    }
-}
-
 void writeBmpFile(const Picture& picture, int fd, const QString& path)
 {
     const Picture p = inPictureFormat(picture);
     const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
     const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
     const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
-        const qint64 start = offset;
-        while (length > 0) {
-            const ssize_t n = ::pwrite(fd, data, size_t(length), off_t(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw fileError(n < 0 ? errno : ENOSPC, path, true);
-            data += n;
-            length -= n;
-            offset += n;
-        }
+        writeFully(fd, offset, data, length, path);
 #if defined(SYNC_FILE_RANGE_WRITE)
         // The disk starts on these bytes now, while the rest is encoded, so
         // the flush that ends the save has little left to wait for.
-        ::sync_file_range(fd, off_t(start), off_t(offset - start), SYNC_FILE_RANGE_WRITE);
-#else
-        (void)start;
+        ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
 #endif
     };
     uchar header[kFileHeaderSize + kInfoHeaderSize];
@@ -798,8 +765,13 @@ void writeBmpFile(const Picture& picture, int fd, const QString& path)
 
 QByteArray encodeBmp(const Picture& picture)
 {
-    QByteArray bytes;
-    encodeBmp(picture, [&](const char* data, qint64 length) { bytes.append(data, length); });
+    const Picture p = inPictureFormat(picture);
+    const qint64 size = encodedBmpSize(p.width(), p.height());
+    QByteArray bytes(size + kWriteSlack, Qt::Uninitialized);
+    auto* out = reinterpret_cast<uchar*>(bytes.data());
+    putBmpHeaders(p, out);
+    putBmpRows(p, 0, p.height(), out + kFileHeaderSize + kInfoHeaderSize);
+    bytes.truncate(size);
     return bytes;
 }
 

@@ -50,10 +50,8 @@ private:
 Picture decodeBmp(BmpSource& source, const QString& path);
 Picture decodeBmp(const QByteArray& bytes, const QString& path = {});
 
-// Writes `picture` as an uncompressed 24-bit bottom-up BMP, handing the
-// bytes to `write` in pieces of up to a few megabytes. Throws RuntimeError
-// InvalidPicture for a null picture; whatever `write` throws passes through.
-void encodeBmp(const Picture& picture, const std::function<void(const char*, qint64)>& write);
+// `picture` as an uncompressed 24-bit bottom-up BMP. Throws RuntimeError
+// InvalidPicture for a null picture.
 QByteArray encodeBmp(const Picture& picture);
 
 // The same BMP written to the open file `fd` from its start, with the

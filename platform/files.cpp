@@ -25,23 +25,6 @@ namespace {
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 void closeInBackground(int fd)
 {
     try {
@@ -134,19 +117,6 @@ private:
     bool kept_ = false;
 };
 
-void writeAt(int fd, off_t& offset, const char* data, qint64 length, const QString& path)
-{
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(length), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        check(n >= 0, path);
-        data += n;
-        length -= n;
-        offset += n;
-    }
-}
-
 void copyBytes(int from, int to, off_t size, const QString& path)
 {
     std::vector<char> buffer(std::size_t(1) << 20);
@@ -157,8 +127,7 @@ void copyBytes(int from, int to, off_t size, const QString& path)
         check(n >= 0, path);
         if (n == 0)
             break;
-        off_t at = offset;
-        writeAt(to, at, buffer.data(), n, path);
+        writeFully(to, offset, buffer.data(), n, path);
         offset += n;
     }
 }
@@ -228,7 +197,7 @@ void commit(OwnFile& next, int dir, bool canSyncDir, const char* name,
 void rewriteInPlace(int dir, const char* name, const ContentWriter& write,
                     const QString& path)
 {
-    const Fd target(::openat(dir, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor target(::openat(dir, name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     check(target.get() >= 0, path);
     struct stat old;
     check(::fstat(target.get(), &old) == 0, path);
@@ -262,6 +231,29 @@ void rewriteInPlace(int dir, const char* name, const ContentWriter& write,
 
 } // namespace
 
+FileDescriptor::~FileDescriptor()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int FileDescriptor::release() { return std::exchange(fd_, -1); }
+
+void writeFully(int fd, qint64 offset, const void* data, qint64 length, const QString& path)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = ::pwrite(fd, bytes, size_t(length), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw fileError(n < 0 ? errno : ENOSPC, path, true);
+        bytes += n;
+        length -= n;
+        offset += n;
+    }
+}
+
 QString UserFile::folder() const
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -285,7 +277,7 @@ UserFile findUserFile(const QString& path)
     const int fd = name.isEmpty() ? (errno = ENOENT, -1) : ::open(name.constData(), O_PATH | O_CLOEXEC);
     if (fd < 0)
         throw openFailure(errno, path);
-    const Fd file(fd);
+    const FileDescriptor file(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throw fileError(errno, path, false);
@@ -308,7 +300,7 @@ UserFile saveTargetOf(const QString& path)
     const QByteArray leaf = name.mid(name.lastIndexOf('/') + 1);
     if (leaf.isEmpty() || leaf == "." || leaf == "..")
         throw fileError(EISDIR, path, true);
-    const Fd dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         throw fileError(errno, path, true);
     const QByteArray real = pathOf(dir.get(), folder);
@@ -337,7 +329,7 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
     if (fd < 0 && errno == EACCES) // a folder that may be written but not listed
         fd = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     check(fd >= 0, path);
-    const Fd dir(fd);
+    const FileDescriptor dir(fd);
     struct stat st;
     check(::fstat(fd, &st) == 0 && mayWrite(fd, ".", st, W_OK | X_OK), path);
 
@@ -356,7 +348,7 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
         return;
     }
     if (exists) {
-        Fd current(::openat(fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        FileDescriptor current(::openat(fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         check(current.get() >= 0, path);
         bool replaced = false;
         {

@@ -41,6 +41,25 @@ UserFile saveTargetOf(const QString& path);
 // now at its place.
 bool isSameFile(const UserFile& file, const QString& path);
 
+// An open file descriptor, closed when it goes.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release(); // hands the descriptor over, no longer closed here
+
+private:
+    int fd_;
+};
+
+// Writes `length` bytes at `offset` of the open file `fd`, however many
+// calls that takes. Throws RuntimeError for `path`: disk full when the file
+// takes no more, or what the kernel reports.
+void writeFully(int fd, qint64 offset, const void* data, qint64 length, const QString& path);
+
 // Writes a file's whole new content into the open file `fd`, from its
 // start, and returns its length.
 using ContentWriter = std::function<qint64(int fd)>;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "platform/runtime_error.h"
 
 namespace penumbrix {
@@ -39,10 +40,7 @@ void SaveScratchPicture(const Picture& picture, const QString& path)
         if (attempt > 0 || (e != ELOOP && e != EEXIST) || ::unlink(name.constData()) != 0)
             throw fileError(e == EEXIST ? EISDIR : e, path, true);
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const FileDescriptor file(fd);
 
     // 32-bit pixels, top row first, with masks that put each picture word's
     // bytes where they are in memory: the file is the picture's memory after
@@ -71,20 +69,10 @@ void SaveScratchPicture(const Picture& picture, const QString& path)
     put32(58, 0x0000FF00u); // green
     put32(62, 0x00FF0000u); // blue
 
-    off_t offset = 0;
-    const auto write = [&](const void* from, qint64 length) {
-        const char* data = static_cast<const char*>(from);
-        while (length > 0) {
-            const ssize_t n = ::pwrite(fd, data, std::size_t(length), offset);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw fileError(errno, path, true);
-            }
-            data += n;
-            length -= n;
-            offset += n;
-        }
+    qint64 offset = 0;
+    const auto write = [&](const void* data, qint64 length) {
+        writeFully(fd, offset, data, length, path);
+        offset += length;
     };
     write(header, kScratchPixelsOffset);
     if (p.bytesPerLine() == rowBytes) {

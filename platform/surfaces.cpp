@@ -61,9 +61,7 @@ void DrawingSurface::setPicture(const Picture& picture)
 {
     picture_ = picture;
     drawn_ = picture; // shared until something is drawn
-    patch_ = Picture();
-    patchRect_ = QRect();
-    whole_ = Picture();
+    dropPatch();
     const int b = borderWidth();
     resize(picture.width() + 2 * b, picture.height() + 2 * b);
     update();
@@ -84,18 +82,20 @@ const Picture& DrawingSurface::image() const
     return whole_;
 }
 
-Picture DrawingSurface::releaseImage()
+void DrawingSurface::releaseImage()
 {
-    Picture image = this->image();
     drawn_ = picture_;
-    patch_ = whole_ = Picture();
-    patchRect_ = QRect();
-    return image;
+    dropPatch();
 }
 
 void DrawingSurface::holdImage(const Picture& samePixels)
 {
     drawn_ = samePixels;
+    dropPatch();
+}
+
+void DrawingSurface::dropPatch()
+{
     patch_ = whole_ = Picture();
     patchRect_ = QRect();
 }
@@ -169,8 +169,7 @@ void DrawingSurface::mapRows(const QRect& area, const RowMapper& map)
         map(wordAt(base, 0, 0), base.bytesPerLine() / 4, reinterpret_cast<std::uint32_t*>(own.bits()),
             own.bytesPerLine() / 4, own.width(), own.height());
         drawn_ = own;
-        patch_ = whole_ = Picture();
-        patchRect_ = QRect();
+        dropPatch();
     }
     const int b = borderWidth();
     update(clipped.translated(b, b));

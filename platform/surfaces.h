@@ -55,11 +55,11 @@ public:
     // The persistent image: the picture with every pixel drawn since.
     const Picture& image() const;
 
-    // For a picture's memory: hands over the persistent image and holds the
+    // For a picture's memory: lets go of the persistent image and holds the
     // assigned picture meanwhile, until holdImage gives back a picture with
-    // exactly the pixels handed over (one saved and read back), which the
+    // exactly the pixels let go of (one saved and read back), which the
     // surface then holds as its image, sharing that picture's memory.
-    Picture releaseImage();
+    void releaseImage();
     void holdImage(const Picture& samePixels);
 
     // Drawing-area size in pixels: the size of the picture last assigned.
@@ -97,6 +97,8 @@ private:
     QRect patchRect_;
     mutable Picture whole_;  // the picture with the patch, made when asked for
     ClickTracker clicks_;
+
+    void dropPatch();
 };
 
 class ImageView : public QWidget {
