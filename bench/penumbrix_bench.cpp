@@ -364,6 +364,22 @@ void copyFresh(const QString& from, const QString& to)
     QFile::copy(from, to);
 }
 
+// A peer's figures and whether its output equals the program's, or how to
+// install it.
+void reportPeer(const char* name, bool installed, const char* package, const Samples& samples, const QString& job,
+                const QString& output, const QString& how)
+{
+    if (!installed) {
+        std::printf("  %s: not installed, skipped (apt-get install %s)\n", name, package);
+        return;
+    }
+    printSamples(name, samples);
+    const qint64 d = differingPixels(job, output);
+    const QString exact = d == 0 ? QStringLiteral("exact: every pixel equals the program's")
+                                 : QStringLiteral("NOT exact: %1 pixels differ").arg(d);
+    std::printf("  %s: %s; %s\n", name, qPrintable(how), qPrintable(exact));
+}
+
 // The whole job at one size for the program and its peers, `runs` fresh
 // processes each.
 void benchWholeJob(const QString& self, const QString& folder, int width, int height, int runs)
@@ -419,28 +435,15 @@ void benchWholeJob(const QString& self, const QString& folder, int width, int he
                 wrong == 0 ? "exact to the rule, every pixel" : qPrintable(QStringLiteral("%1 pixels differ from the rule").arg(wrong)));
     printSamples("floor", floor);
     std::printf("  floor: a fresh process reads the file and copies its bytes once, on every core, both into fresh "
-                "memory taken as the program takes a picture's, writes them to a temporary file as the save writes, flushes it to disk (fsync) and renames it over "
-                "the target: "
-                "the durability of the program's save\n");
-    if (python.isEmpty()) {
-        std::printf("  opencv: not installed, skipped (apt-get install python3-opencv)\n");
-    } else {
-        printSamples("opencv", opencv);
-        const qint64 d = differingPixels(job, out + QStringLiteral("-opencv.bmp"));
-        std::printf("  opencv: cv2.imread, cv2.LUT per channel, cv2.inRange masks of the threshold, cv2.imwrite; "
-                    "timed inside python after the import; no flush to disk; %s\n",
-                    d == 0 ? "exact: every pixel equals the program's" : qPrintable(QStringLiteral("NOT exact: %1 pixels differ").arg(d)));
-    }
-    if (magick.isEmpty()) {
-        std::printf("  imagemagick: not installed, skipped (apt-get install imagemagick)\n");
-    } else {
-        printSamples("imagemagick", imagemagick);
-        const qint64 d = differingPixels(job, out + QStringLiteral("-magick.bmp"));
-        std::printf("  imagemagick: %s in.bmp, -evaluate offsets per channel, -threshold masks of blue and green, "
-                    "-compose multiply, BMP3 out; the whole command timed from outside; no flush to disk; %s\n",
-                    qPrintable(QFileInfo(magick).fileName()),
-                    d == 0 ? "exact: every pixel equals the program's" : qPrintable(QStringLiteral("NOT exact: %1 pixels differ").arg(d)));
-    }
+                "memory taken as the program takes a picture's, writes them to a temporary file as the save writes, "
+                "flushes it to disk (fsync) and renames it over the target: the durability of the program's save\n");
+    reportPeer("opencv", !python.isEmpty(), "python3-opencv", opencv, job, out + QStringLiteral("-opencv.bmp"),
+               QStringLiteral("cv2.imread, cv2.LUT per channel, cv2.inRange masks of the threshold, cv2.imwrite; timed "
+                              "inside python after the import; no flush to disk"));
+    reportPeer("imagemagick", !magick.isEmpty(), "imagemagick", imagemagick, job, out + QStringLiteral("-magick.bmp"),
+               QFileInfo(magick).fileName() +
+                   QStringLiteral(" in.bmp, -evaluate offsets per channel, -threshold masks of blue and green, -compose "
+                                  "multiply, BMP3 out; the whole command timed from outside; no flush to disk"));
     std::printf("  cold medians: the program takes %.2fx the floor's time (goal at most 1.5)", p / median(floor.cold));
     if (!python.isEmpty())
         std::printf("; it is %.2fx as fast as opencv (goal at least 2)", median(opencv.cold) / p);
