@@ -35,8 +35,8 @@
 #include "engine/parallel.h"
 #include "engine/pixel_transform.h"
 #include "images/document.h"
-#include "platform/memory.h"
-#include "platform/picture.h"
+#include "pictures/memory.h"
+#include "pictures/picture_files.h"
 #include "platform/surfaces.h"
 
 using namespace penumbrix;

@@ -5,7 +5,8 @@
 // memory comes zeroed from the system, and run.sh makes the allocator fill
 // any other fresh memory with 0xbe.
 
-#include "platform/bmp_codec.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
 #include "platform/runtime_error.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include <QDir>
 
 #include "platform/files.h"
-#include "platform/picture.h"
+#include "pictures/picture_files.h"
 #include "platform/runtime_error.h"
 #include "platform/scratch_file.h"
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace penumbrix {
 

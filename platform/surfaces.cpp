@@ -1,6 +1,6 @@
 #include "platform/surfaces.h"
 
-#include "platform/memory.h"
+#include "pictures/memory.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace penumbrix {
 

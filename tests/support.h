@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "images/paths.h"
-#include "platform/picture.h"
+#include "pictures/picture_files.h"
 
 namespace penumbrix::testing {
 

@@ -1,8 +1,9 @@
 // BMP files: loading (the conformance pictures, hand-made and hostile files)
 // and saving (round trips; what a save keeps is in the document's tests).
 
-#include "platform/bmp_codec.h"
-#include "platform/picture.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
+#include "pictures/picture_files.h"
 #include "platform/runtime_error.h"
 #include "support.h"
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 
 #include "images/paths.h"
-#include "platform/memory.h"
+#include "pictures/memory.h"
 #include "platform/qt_services.h"
 #include "ui/form1.h"
 #include "ui/frm_about.h"

@@ -1,6 +1,7 @@
-#include "platform/picture.h"
+#include "pictures/picture_files.h"
 
-#include "platform/bmp_codec.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
 #include "platform/files.h"
 #include "platform/runtime_error.h"
 
@@ -83,18 +84,6 @@ void SavePicture(const Picture& picture, const UserFile& file)
     } catch (const std::bad_alloc&) {
         throw RuntimeError(RuntimeError::OutOfMemory, file.path);
     }
-}
-
-Picture toPicture(const QImage& image)
-{
-    if (image.isNull() || image.format() == kPictureFormat)
-        return image;
-    // Qt keeps the colour of non-premultiplied pixels and un-premultiplies
-    // the others; the alpha becomes opaque.
-    Picture picture = image.convertToFormat(kPictureFormat);
-    if (picture.isNull())
-        throw RuntimeError(RuntimeError::OutOfMemory);
-    return picture;
 }
 
 } // namespace penumbrix

@@ -1,5 +1,5 @@
 #pragma once
-// Pictures and BMP files.
+// The program's picture type.
 //
 // A Picture is an implicitly shared QImage, held by reference: assigning it
 // to a view or surface shares it, and nothing ever changes a picture's
@@ -15,8 +15,6 @@
 
 namespace penumbrix {
 
-struct UserFile;
-
 static_assert(std::endian::native == std::endian::little,
               "pixels are stored as 0xXXBBGGRR words on a little-endian machine");
 
@@ -25,19 +23,6 @@ inline constexpr QImage::Format kPictureFormat = QImage::Format_RGBX8888;
 
 // The largest picture the program takes on, in pixels.
 inline constexpr qint64 kMaxPicturePixels = 400'000'000;
-
-// Reads a BMP file, judged by its content, from wherever the kernel finds `path`. Throws RuntimeError: file or path
-// not found, permission denied, invalid picture (no BMP, or one that can't
-// be read), out of memory (too large to hold).
-Picture LoadPicture(const QString& path);
-
-// Writes an uncompressed 24-bit BMP over the file found (replaceFileContent:
-// a failed save leaves the old file as it was; a replaced file keeps its
-// owners, mode, ACLs, extended attributes and hard links). Throws
-// RuntimeError.
-void SavePicture(const Picture& picture, const UserFile& file);
-// The same, to wherever `path` leads now.
-void SavePicture(const Picture& picture, const QString& path);
 
 // Converts any image into the program's picture format.
 Picture toPicture(const QImage& image);

@@ -1,17 +1,15 @@
 #pragma once
-// BMP decoding and encoding, apart from files so that it runs from memory
-// as well (tests, fuzzing) as from an open file (LoadPicture).
+// BMP decoding, apart from files so that it runs from memory as well (tests,
+// fuzzing) as from an open file (LoadPicture).
 //
 // Every kind is converted here, row by row, straight into the picture's
 // memory: 16, 24 and 32 bits (with any bit fields), and palette pictures of
 // 1, 2, 4 and 8 bits, run-length encoded or not.
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 #include <QByteArray>
 #include <QString>
-
-#include <functional>
 
 namespace penumbrix {
 
@@ -49,17 +47,5 @@ private:
 // taken, so a hostile header costs nothing.
 Picture decodeBmp(BmpSource& source, const QString& path);
 Picture decodeBmp(const QByteArray& bytes, const QString& path = {});
-
-// `picture` as an uncompressed 24-bit bottom-up BMP. Throws RuntimeError
-// InvalidPicture for a null picture.
-QByteArray encodeBmp(const Picture& picture);
-
-// The same BMP written to the open file `fd` from its start, with the
-// cores sharing the encoding and the disk starting on each piece as soon as
-// it is written. Throws RuntimeError with `path` when a write fails.
-void writeBmpFile(const Picture& picture, int fd, const QString& path);
-
-// The size of the file encodeBmp writes for a picture of this size.
-qint64 encodedBmpSize(int width, int height);
 
 } // namespace penumbrix

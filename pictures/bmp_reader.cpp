@@ -1,28 +1,17 @@
-#include "platform/bmp_codec.h"
+#include "pictures/bmp_reader.h"
 
 #include "engine/parallel.h"
-#include "platform/files.h"
-#include "platform/memory.h"
+#include "pictures/bmp_format.h"
+#include "pictures/memory.h"
 #include "platform/runtime_error.h"
-
 
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define PENUMBRIX_X86 1
-#endif
 
 namespace penumbrix {
 
@@ -37,18 +26,14 @@ qint64 MemoryBmpSource::read(qint64 offset, void* out, qint64 length)
 
 namespace {
 
-constexpr qint64 kFileHeaderSize = 14;
-constexpr qint64 kInfoHeaderSize = 40;
+using namespace bmp;
+
 // Enough for the largest header, the masks after a short one and a full palette.
 constexpr qint64 kHeadBytes = kFileHeaderSize + 124 + 256 * 4;
-// Rows go through a buffer of about this size on their way to and from files.
+// Palette rows go through a buffer of about this size.
 constexpr qint64 kChunkBytes = qint64(1) << 20;
 // Palette pictures of more pixels than this are refused.
 constexpr qint64 kPaletteMaxPixels = qint64(16384) * 16384;
-// Rows read from a file go through a buffer of this size, which stays in the cache.
-constexpr qint64 kReadBytes = qint64(256) << 10;
-// A picture is split across the cores in parts of at least this many bytes.
-constexpr qint64 kPartBytes = qint64(4) << 20;
 // Run-length data can skip whole areas with a few bytes; a picture this small
 // may rely on that however short its data.
 constexpr qint64 kRunLengthFreePixels = qint64(1) << 18;
@@ -60,22 +45,6 @@ enum Compression : quint32 {
     kBitFields = 3,
     kAlphaBitFields = 6,
 };
-
-quint16 get16(const uchar* p) { return quint16(p[0] | p[1] << 8); }
-quint32 get32(const uchar* p)
-{
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-}
-void put16(uchar* p, quint32 v)
-{
-    p[0] = uchar(v);
-    p[1] = uchar(v >> 8);
-}
-void put32(uchar* p, quint32 v)
-{
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
 
 [[noreturn]] void invalid(const QString& path, const char* why)
 {
@@ -235,21 +204,7 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
 }
 
 // ---------------------------------------------------------------------------
-// Pixel conversions. A picture pixel is the word 0xFFBBGGRR; BMP pixels are
-// the bytes B, G, R (and X for 32 bits).
-
-quint32 load32(const uchar* p)
-{
-    quint32 v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-// Swaps the low and the third byte of a word: 0xXXBBGGRR <-> 0xXXRRGGBB.
-quint32 swapRedBlue(quint32 v)
-{
-    return (v & 0x0000ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16;
-}
+// Pixel conversions into a picture.
 
 void bgr24ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
 {
@@ -271,15 +226,6 @@ void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint6
 {
     for (qint64 i = 0; i < n; ++i)
         dst[i] = swapRedBlue(load32(src + 4 * i)) | 0xff000000u;
-}
-
-// Writes n pixels as B, G, R bytes; writes (and clobbers) one byte past them.
-void pictureToBgr24(const quint32* __restrict src, uchar* __restrict dst, qint64 n)
-{
-    for (qint64 i = 0; i < n; ++i) {
-        const quint32 v = swapRedBlue(src[i]);
-        std::memcpy(dst + 3 * i, &v, 4);
-    }
 }
 
 #ifdef PENUMBRIX_X86
@@ -324,18 +270,6 @@ __attribute__((target("ssse3"))) void bgrx32ToPictureSsse3(const uchar* __restri
     bgrx32ToPicture(src + 4 * i, dst + i, n - i);
 }
 
-__attribute__((target("ssse3"))) void pictureToBgr24Ssse3(const quint32* __restrict src,
-                                                           uchar* __restrict dst, qint64 n)
-{
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    qint64 i = 0;
-    // Each store writes 16 bytes of which the next 4 pixels overwrite the last 4.
-    for (; i + 4 <= n; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
-    }
-    pictureToBgr24(src + i, dst + 3 * i, n - i);
-}
 #endif
 
 #if defined(__SSE2__)
@@ -358,13 +292,11 @@ void rgbx32ToPictureSse2(const uchar* __restrict src, quint32* __restrict dst, q
 #endif
 
 using ToPicture = void (*)(const uchar*, quint32*, qint64);
-using FromPicture = void (*)(const quint32*, uchar*, qint64);
 
 struct Converters {
     ToPicture bgr24 = bgr24ToPicture;
     ToPicture bgrx32 = bgrx32ToPicture;
     ToPicture rgbx32 = rgbx32ToPicture;
-    FromPicture toBgr24 = pictureToBgr24;
     Converters()
     {
 #if defined(__SSE2__)
@@ -374,7 +306,6 @@ struct Converters {
         if (__builtin_cpu_supports("ssse3")) {
             bgr24 = bgr24ToPictureSsse3;
             bgrx32 = bgrx32ToPictureSsse3;
-            toBgr24 = pictureToBgr24Ssse3;
         }
 #endif
     }
@@ -443,9 +374,6 @@ private:
     std::vector<quint32> whole_;    // 16-bit: every pixel value
     std::vector<Channel> channels_; // 32-bit
 };
-
-// Bytes past a BMP row the 24-bit writer may touch.
-constexpr qint64 kWriteSlack = 16;
 
 // ---------------------------------------------------------------------------
 
@@ -681,98 +609,6 @@ Picture decodeBmp(const QByteArray& bytes, const QString& path)
 {
     MemoryBmpSource source(bytes);
     return decodeBmp(source, path);
-}
-
-qint64 encodedBmpSize(int width, int height)
-{
-    return kFileHeaderSize + kInfoHeaderSize + (qint64(width) * 3 + 3) / 4 * 4 * height;
-}
-
-namespace {
-
-// The two headers of the 24-bit BMP that encodeBmp writes, into `out`.
-void putBmpHeaders(const Picture& p, uchar* out)
-{
-    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
-    const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
-    std::memset(out, 0, size_t(headerBytes));
-    out[0] = 'B';
-    out[1] = 'M';
-    put32(out + 2, fileBytes <= UINT_MAX ? quint32(fileBytes) : 0u);
-    put32(out + 10, quint32(headerBytes));
-    uchar* info = out + kFileHeaderSize;
-    put32(info, kInfoHeaderSize);
-    put32(info + 4, quint32(p.width()));
-    put32(info + 8, quint32(p.height()));
-    put16(info + 12, 1);
-    put16(info + 14, 24);
-    const qint64 imageBytes = fileBytes - headerBytes;
-    put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
-    put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
-    put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
-}
-
-// File rows [first, first + n) of a bottom-up 24-bit BMP, padded, into `out`.
-void putBmpRows(const Picture& p, qint64 first, qint64 n, uchar* out)
-{
-    const FromPicture convert = converters().toBgr24;
-    const qint64 width = p.width();
-    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
-    for (qint64 k = 0; k < n; ++k) {
-        uchar* o = out + k * rowBytes;
-        convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
-        std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
-    }
-}
-
-Picture inPictureFormat(const Picture& picture)
-{
-    if (picture.isNull())
-        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
-    return picture.format() == kPictureFormat ? picture : toPicture(picture);
-}
-
-} // namespace
-
-void writeBmpFile(const Picture& picture, int fd, const QString& path)
-{
-    const Picture p = inPictureFormat(picture);
-    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
-    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
-    const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
-        writeFully(fd, offset, data, length, path);
-#if defined(SYNC_FILE_RANGE_WRITE)
-        // The disk starts on these bytes now, while the rest is encoded, so
-        // the flush that ends the save has little left to wait for.
-        ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
-#endif
-    };
-    uchar header[kFileHeaderSize + kInfoHeaderSize];
-    putBmpHeaders(p, header);
-    writeAt(header, headerBytes, 0);
-    // Each core encodes and writes a part of the rows, a buffer at a time.
-    // The buffers are small, so that the disk starts on the first bytes soon.
-    const qint64 rowsPerChunk = std::max<qint64>(1, kReadBytes / rowBytes);
-    inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
-        const Buffer buffer(rowsPerChunk * rowBytes + kWriteSlack);
-        for (qint64 r = begin; r < end; r += rowsPerChunk) {
-            const qint64 n = std::min(rowsPerChunk, end - r);
-            putBmpRows(p, r, n, buffer.get());
-            writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
-        }
-    });
-}
-
-QByteArray encodeBmp(const Picture& picture)
-{
-    const Picture p = inPictureFormat(picture);
-    const qint64 size = encodedBmpSize(p.width(), p.height());
-    QByteArray bytes(size + kWriteSlack, Qt::Uninitialized);
-    auto* out = reinterpret_cast<uchar*>(bytes.data());
-    putBmpHeaders(p, out);
-    putBmpRows(p, 0, p.height(), out + kFileHeaderSize + kInfoHeaderSize);
-    bytes.truncate(size);
-    return bytes;
 }
 
 } // namespace penumbrix

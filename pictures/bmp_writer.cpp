@@ -1,0 +1,151 @@
+#include "pictures/bmp_writer.h"
+
+#include "engine/parallel.h"
+#include "pictures/bmp_format.h"
+#include "pictures/memory.h"
+#include "platform/files.h"
+#include "platform/runtime_error.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include <fcntl.h>
+
+namespace penumbrix {
+
+qint64 encodedBmpSize(int width, int height)
+{
+    using namespace bmp;
+    return kFileHeaderSize + kInfoHeaderSize + (qint64(width) * 3 + 3) / 4 * 4 * height;
+}
+
+namespace {
+
+using namespace bmp;
+
+// Bytes past a BMP row the 24-bit writer may touch.
+constexpr qint64 kWriteSlack = 16;
+
+// Writes n pixels as B, G, R bytes; writes (and clobbers) one byte past them.
+void pictureToBgr24(const quint32* __restrict src, uchar* __restrict dst, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i) {
+        const quint32 v = swapRedBlue(src[i]);
+        std::memcpy(dst + 3 * i, &v, 4);
+    }
+}
+
+#ifdef PENUMBRIX_X86
+__attribute__((target("ssse3"))) void pictureToBgr24Ssse3(const quint32* __restrict src,
+                                                           uchar* __restrict dst, qint64 n)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    qint64 i = 0;
+    // Each store writes 16 bytes of which the next 4 pixels overwrite the last 4.
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
+    }
+    pictureToBgr24(src + i, dst + 3 * i, n - i);
+}
+#endif
+
+using FromPicture = void (*)(const quint32*, uchar*, qint64);
+
+FromPicture toBgr24()
+{
+#ifdef PENUMBRIX_X86
+    static const FromPicture best = __builtin_cpu_supports("ssse3") ? pictureToBgr24Ssse3 : pictureToBgr24;
+    return best;
+#else
+    return pictureToBgr24;
+#endif
+}
+
+// The two headers of the 24-bit BMP that encodeBmp writes, into `out`.
+void putBmpHeaders(const Picture& p, uchar* out)
+{
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
+    std::memset(out, 0, size_t(headerBytes));
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out + 2, fileBytes <= UINT_MAX ? quint32(fileBytes) : 0u);
+    put32(out + 10, quint32(headerBytes));
+    uchar* info = out + kFileHeaderSize;
+    put32(info, kInfoHeaderSize);
+    put32(info + 4, quint32(p.width()));
+    put32(info + 8, quint32(p.height()));
+    put16(info + 12, 1);
+    put16(info + 14, 24);
+    const qint64 imageBytes = fileBytes - headerBytes;
+    put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
+    put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
+    put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+}
+
+// File rows [first, first + n) of a bottom-up 24-bit BMP, padded, into `out`.
+void putBmpRows(const Picture& p, qint64 first, qint64 n, uchar* out)
+{
+    const FromPicture convert = toBgr24();
+    const qint64 width = p.width();
+    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+    for (qint64 k = 0; k < n; ++k) {
+        uchar* o = out + k * rowBytes;
+        convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
+        std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
+    }
+}
+
+Picture inPictureFormat(const Picture& picture)
+{
+    if (picture.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, {}, QStringLiteral("no picture to save"));
+    return picture.format() == kPictureFormat ? picture : toPicture(picture);
+}
+
+} // namespace
+
+void writeBmpFile(const Picture& picture, int fd, const QString& path)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
+    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
+        writeFully(fd, offset, data, length, path);
+#if defined(SYNC_FILE_RANGE_WRITE)
+        // The disk starts on these bytes now, while the rest is encoded, so
+        // the flush that ends the save has little left to wait for.
+        ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+#endif
+    };
+    uchar header[kFileHeaderSize + kInfoHeaderSize];
+    putBmpHeaders(p, header);
+    writeAt(header, headerBytes, 0);
+    // Each core encodes and writes a part of the rows, a buffer at a time.
+    // The buffers are small, so that the disk starts on the first bytes soon.
+    const qint64 rowsPerChunk = std::max<qint64>(1, kReadBytes / rowBytes);
+    inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
+        const Buffer buffer(rowsPerChunk * rowBytes + kWriteSlack);
+        for (qint64 r = begin; r < end; r += rowsPerChunk) {
+            const qint64 n = std::min(rowsPerChunk, end - r);
+            putBmpRows(p, r, n, buffer.get());
+            writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
+        }
+    });
+}
+
+QByteArray encodeBmp(const Picture& picture)
+{
+    const Picture p = inPictureFormat(picture);
+    const qint64 size = encodedBmpSize(p.width(), p.height());
+    QByteArray bytes(size + kWriteSlack, Qt::Uninitialized);
+    auto* out = reinterpret_cast<uchar*>(bytes.data());
+    putBmpHeaders(p, out);
+    putBmpRows(p, 0, p.height(), out + kFileHeaderSize + kInfoHeaderSize);
+    bytes.truncate(size);
+    return bytes;
+}
+
+} // namespace penumbrix
