@@ -1,9 +1,13 @@
 #include "engine/parallel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -14,6 +18,18 @@ namespace penumbrix::detail {
 namespace {
 
 using Task = std::function<void(std::int64_t)>;
+
+std::atomic<int> mostPartsSet{0};
+std::atomic<bool> startsFail{false};
+
+// A thread running `f`; throws std::system_error when none can be started.
+template <typename F>
+std::thread startThread(F&& f)
+{
+    if (startsFail)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    return std::thread(std::forward<F>(f));
+}
 
 // A thread woken from sleep starts a fraction of a millisecond late, and the
 // passes of one operation follow each other closely: a waiting thread keeps
@@ -77,7 +93,7 @@ private:
     {
         try {
             while (started_ < count) {
-                std::thread([this] { serve(); }).detach(); // it waits until the process ends
+                startThread([this] { serve(); }).detach(); // it waits until the process ends
                 ++started_;
             }
         } catch (const std::system_error&) {
@@ -135,4 +151,32 @@ bool runOnWorkers(std::int64_t parts, const Task& part)
     return workers->run(parts, part);
 }
 
+void runOnOwnThreads(std::int64_t parts, const Task& part)
+{
+    std::vector<std::thread> threads;
+    for (std::int64_t p = 1; p < parts; ++p) {
+        try {
+            threads.push_back(startThread([&part, p] { part(p); }));
+        } catch (const std::system_error&) {
+            part(p); // no thread to be had: here, then
+        }
+    }
+    part(0);
+    for (std::thread& t : threads)
+        t.join();
+}
+
+std::int64_t mostParts()
+{
+    const int set = mostPartsSet;
+    return set > 0 ? set : std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
 } // namespace penumbrix::detail
+
+namespace penumbrix {
+
+void setMostParts(int parts) { detail::mostPartsSet = std::max(0, parts); }
+void setThreadStartsFail(bool fail) { detail::startsFail = fail; }
+
+} // namespace penumbrix

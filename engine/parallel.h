@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace penumbrix {
@@ -16,7 +14,18 @@ namespace detail {
 // part(0) on the calling thread; returns when all have ended. False, having
 // run nothing, when those threads are in use or can't be started.
 bool runOnWorkers(std::int64_t parts, const std::function<void(std::int64_t)>& part);
+// The same on threads of this call's own; a part whose thread can't be
+// started runs on the calling thread.
+void runOnOwnThreads(std::int64_t parts, const std::function<void(std::int64_t)>& part);
+// How many parts inParts makes at most.
+std::int64_t mostParts();
 } // namespace detail
+
+// For tests: the most parts inParts makes (0: one for each of the machine's
+// cores, at most 4), and whether starting a thread fails, as it does when
+// the system has no more to give. Threads already started stay in use.
+void setMostParts(int parts);
+void setThreadStartsFail(bool fail);
 
 // Runs work(begin, end) over [0, count) in as many parts as there are cores
 // (at most 4), each at least minimumPart long; one part runs on the calling
@@ -24,8 +33,8 @@ bool runOnWorkers(std::int64_t parts, const std::function<void(std::int64_t)>& p
 template <typename Work>
 void inParts(std::int64_t count, std::int64_t minimumPart, const Work& work)
 {
-    const std::int64_t cores = std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4);
-    const std::int64_t parts = std::clamp<std::int64_t>(count / std::max<std::int64_t>(1, minimumPart), 1, cores);
+    const std::int64_t parts = std::clamp<std::int64_t>(count / std::max<std::int64_t>(1, minimumPart), 1,
+                                                        detail::mostParts());
     if (parts <= 1) {
         work(std::int64_t(0), count);
         return;
@@ -38,20 +47,8 @@ void inParts(std::int64_t count, std::int64_t minimumPart, const Work& work)
             errors[static_cast<std::size_t>(part)] = std::current_exception();
         }
     };
-    if (!detail::runOnWorkers(parts, run)) {
-        // Threads of this call's own.
-        std::vector<std::thread> threads;
-        for (std::int64_t part = 1; part < parts; ++part) {
-            try {
-                threads.emplace_back(run, part);
-            } catch (const std::system_error&) {
-                run(part); // no thread to be had: here, then
-            }
-        }
-        run(0);
-        for (std::thread& t : threads)
-            t.join();
-    }
+    if (!detail::runOnWorkers(parts, run))
+        detail::runOnOwnThreads(parts, run);
     for (const std::exception_ptr& e : errors)
         if (e)
             std::rethrow_exception(e);

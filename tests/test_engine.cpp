@@ -2,8 +2,11 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
+#include "engine/parallel.h"
 #include "engine/pixel_transform.h"
 
 using namespace penumbrix;
@@ -67,12 +70,15 @@ private slots:
         std::vector<std::uint32_t> grid(0x1000000);
         for (std::uint32_t v = 0; v < grid.size(); ++v)
             grid[v] = 0xFF000000u | v;
-        // 4096 x 4096, one row of memory per 4096 colours: the upper half in
-        // place, the lower half into another (unaligned) grid and back.
-        transformGrid(grid.data(), 4096, 2048, 4096, settings);
+        // 4096 x 4096, one row of memory per 4096 colours, run as grids half
+        // as wide as their rows are apart: the upper half in place, the lower
+        // half into another (unaligned) grid and back.
         std::vector<std::uint32_t> other(0x800000 + 1);
         std::uint32_t* const lower = grid.data() + 0x800000;
-        transformGridInto(lower, 4096, other.data() + 1, 4096, 4096, 2048, settings);
+        for (int left : {0, 2048}) {
+            transformGrid(grid.data() + left, 2048, 2048, 4096, settings);
+            transformGridInto(lower + left, 4096, other.data() + 1 + left, 4096, 2048, 2048, settings);
+        }
         std::copy(other.begin() + 1, other.end(), lower);
         const bool neutral = QTest::currentDataTag() == QByteArray("neutral");
         for (std::uint32_t v = 0; v < grid.size(); ++v) {
@@ -81,6 +87,42 @@ private slots:
                 QFAIL(qPrintable(QString("colour %1: %2, expected %3").arg(v, 6, 16, QChar('0'))
                                      .arg(grid[v], 8, 16, QChar('0')).arg(expected, 8, 16, QChar('0'))));
         }
+    }
+
+    // Work split into parts runs every part once, whatever the number of
+    // parts and threads: the kept threads fewer than the parts (the rows run
+    // in order, each with more parts than any before it), and thread starts
+    // failing, when every part runs on the calling thread.
+    void parts_data()
+    {
+        QTest::addColumn<int>("parts");
+        QTest::addColumn<bool>("startsFail");
+        QTest::newRow("1") << 1 << false;
+        QTest::newRow("2") << 2 << false;
+        QTest::newRow("8, no thread starts") << 8 << true;
+        QTest::newRow("3") << 3 << false;
+        QTest::newRow("8, more than the threads kept") << 8 << false;
+        QTest::newRow("16, more than the threads kept") << 16 << false;
+    }
+    void parts()
+    {
+        QFETCH(int, parts);
+        QFETCH(bool, startsFail);
+        setMostParts(parts);
+        setThreadStartsFail(startsFail);
+        std::vector<std::atomic<int>> runs(1000);
+        std::atomic<int> elsewhere{0};
+        const std::thread::id caller = std::this_thread::get_id();
+        inParts(1000, 1, [&](std::int64_t begin, std::int64_t end) {
+            elsewhere += std::this_thread::get_id() != caller;
+            for (std::int64_t i = begin; i < end; ++i)
+                ++runs[std::size_t(i)];
+        });
+        setMostParts(0);
+        setThreadStartsFail(false);
+        for (std::size_t i = 0; i < runs.size(); ++i)
+            QCOMPARE(runs[i].load(), 1);
+        QCOMPARE(elsewhere == 0, startsFail || parts == 1);
     }
 };
 
