@@ -4,6 +4,7 @@
 // pixel rule and the BMP layout, both written out here again.
 
 #include "engine/parallel.h"
+#include "pictures/memory.h"
 #include "rig.h"
 
 #include <algorithm>
@@ -90,6 +91,8 @@ class TestLargePictures : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { keepPictureMemoryForReuse(); } // as the program does
+
     // Each picture in turn is saved, opened, previewed (then again in a
     // smaller window), applied twice and saved. 2048 x 1024 is the smallest
     // picture whose memory is kept for the next picture of its size; from
