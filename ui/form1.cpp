@@ -182,6 +182,9 @@ constexpr int kRowHeight = 255;
 Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     : QMainWindow(parent), services_(services), boundary_(services.messages, busy_)
 {
+    // Before any control is made: a screen reader may ask about each control
+    // as it is made, and keeps the answer.
+    installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kProgramTitle));
     setWindowIcon(programIcon());
@@ -196,7 +199,6 @@ Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     buildMenus();
     setTabOrder();
     connectEvents();
-    installAccessibility();
     describeMainWindow(*this);
 
     document_ = std::make_unique<Document>(ImageSlots{*Image1_, *Image2_, *Picture2_, *Picture1_},
