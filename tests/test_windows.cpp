@@ -256,6 +256,7 @@ private slots:
         }
         QCOMPARE(bar->value(), expectedValue);
         QCOMPARE(label->text(), expectedLabel);
+        QVERIFY(!bar->isSliderDown() && bar->sliderPosition() == expectedValue); // the thumb let go, at the value
 
         // A screen reader hears a slider, and the number its value box shows,
         // within the box's own range; a number it sets is shown the same way.
