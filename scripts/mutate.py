@@ -165,8 +165,11 @@ FAULTS = [
      "window: the value boxes' text follows the theme over their fixed grey"),
     ("ui/form1.cpp", "{font(), bgrColour(kPanelGrey), bgrColour(kLayoutText), false}", "{font(), bgrColour(kPanelGrey), QColor(), false}",
      "window: the heading's text follows the theme over its fixed grey"),
-    ("ui/look.cpp", "palette.color(QPalette::Window)) < 4.5)", "palette.color(QPalette::Window)) < 1.2)",
+    ("ui/look.cpp", "palette.color(QPalette::Window)) < 4.5)", "palette.color(QPalette::Window)) > 4.5)",
      "window: the hint's dark blue stays on a dark face"),
+    ("ui/look.cpp", "                QPainter(label).fillRect(label->rect(), bgrColour(0x00F0F0F0)); // the dialog face of the layout\n        }\n        return false;",
+     "                QPainter(label).fillRect(label->rect(), bgrColour(0x00F0F0F0)); // the dialog face of the layout\n        }\n        return event->type() == QEvent::Paint;",
+     "window: the hint's light face painted over its text"),
 ]
 
 

@@ -540,10 +540,15 @@ private slots:
                     ++seen[shown.pixel(x, y)];
             const QRgb behind = std::max_element(seen.keyValueBegin(), seen.keyValueEnd(),
                                                  [](auto a, auto b) { return a.second < b.second; })->first;
-            const double text = luminance(control->palette().color(control->foregroundRole())),
-                         back = luminance(QColor(behind));
-            const double ratio = (std::max(text, back) + 0.05) / (std::min(text, back) + 0.05);
+            auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
+            const double back = luminance(QColor(behind));
+            const double ratio = contrast(luminance(control->palette().color(control->foregroundRole())), back);
             QVERIFY2(ratio >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(ratio, 0, 'f', 2)));
+            // and the text is drawn: some of its pixels stand out at least 3:1
+            double drawn = 1;
+            for (auto [colour, count] : seen.asKeyValueRange())
+                drawn = std::max(drawn, contrast(luminance(QColor(colour)), back));
+            QVERIFY2(drawn >= 3, qPrintable(QString("%1: %2:1 drawn").arg(name).arg(drawn, 0, 'f', 2)));
             ++checked;
         }
         QCOMPARE(checked, 21); // 16 labels, 5 buttons
