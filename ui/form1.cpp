@@ -6,8 +6,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
