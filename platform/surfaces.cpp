@@ -195,6 +195,8 @@ void DrawingSurface::paintEvent(QPaintEvent* event)
     }
     if (border_ == Border::Sunken)
         qDrawWinPanel(&p, rect(), palette(), true);
+    if (hasFocus())
+        drawFocusRing(p, *this);
 }
 
 void DrawingSurface::mousePressEvent(QMouseEvent* event)
@@ -268,6 +270,16 @@ void ImageView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (clicks_.doublePress(event))
         emit doubleClicked();
+}
+
+void drawFocusRing(QPainter& painter, const QWidget& control)
+{
+    const QColor colour = control.palette().color(QPalette::Highlight);
+    const QRect r = control.rect();
+    painter.fillRect(QRect(r.left(), r.top(), r.width(), 2), colour);
+    painter.fillRect(QRect(r.left(), r.bottom() - 1, r.width(), 2), colour);
+    painter.fillRect(QRect(r.left(), r.top(), 2, r.height()), colour);
+    painter.fillRect(QRect(r.right() - 1, r.top(), 2, r.height()), colour);
 }
 
 QImage stretchedCopy(const QImage& picture, const QSize& size)

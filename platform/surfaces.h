@@ -15,6 +15,8 @@
 #include <QRect>
 #include <QWidget>
 
+class QPainter;
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -130,6 +132,11 @@ private:
     QImage shown_;
     ClickTracker clicks_;
 };
+
+// The mark of the keyboard focus on a control of the windows: a ring two
+// pixels wide along its edge, in the theme's highlight colour, drawn over
+// what the control has painted (its size and place stay as they are).
+void drawFocusRing(QPainter& painter, const QWidget& control);
 
 // A picture scaled to `size`, ignoring proportions; large pictures are first
 // sampled down cheaply so the cost does not grow with the picture's area.

@@ -4,6 +4,7 @@
 
 #include "rig.h"
 #include "ui/look.h"
+#include "ui/window_watch.h"
 
 using namespace penumbrix;
 using namespace penumbrix::testing;
@@ -85,33 +86,40 @@ private slots:
     {
         QTest::addColumn<QString>("control"); // clicked or triggered, or given the focus for the keys
         QTest::addColumn<QString>("keys");
-        QTest::addColumn<QStringList>("expected"); // messages, dialogs, "copied", "closed", "about", addresses
+        QTest::addColumn<QStringList>("expected"); // messages, dialogs, "copied", what changed, "closed", ends, "about", addresses
 
-        const QStringList saved{qs(text::kSaveDone)}, clear{qs(text::kClearConfirm)};
+        const QStringList saved{qs(text::kSaveDone)}, clear{qs(text::kClearConfirm), "views changed", "name changed"};
         auto row = [](const char* name, const char* control, const char* keys, const QStringList& expected) {
             QTest::newRow(name) << QString::fromLatin1(control) << QString::fromLatin1(keys) << expected;
         };
         row("preview button", "Command3", "", {qs(text::kPreviewDone), "hourglass", "pointer back"});
         row("apply button", "Command2", "",
-            {qs(text::kApplyConfirm), qs(text::kApplyDone), "hourglass", "pointer back"});
+            {qs(text::kApplyConfirm), qs(text::kApplyDone), "hourglass", "pointer back", "views changed"});
         row("save button", "Command1", "", saved);
         row("save item", "AllImageSave", "", saved);
         row("Ctrl+S on a slider", "vsRed", "Ctrl+S", saved);
         row("clear button", "cmdDelete", "", clear);
         row("new item", "NewImage", "", clear);
         row("Ctrl+N on the preview surface", "Picture2", "Ctrl+N", clear);
-        row("quit item", "MenuEnd", "", {"closed"});
-        row("Ctrl+Q on a button", "Command2", "Ctrl+Q", {"closed"});
+        row("quit item", "MenuEnd", "", {"closed", "program ended"});
+        row("Ctrl+Q on a button", "Command2", "Ctrl+Q", {"closed", "program ended"});
         row("version item", "Version", "", {"about"});
         row("Ctrl+V on the short slider", "vsCzoom", "Ctrl+V", {"about"});
         row("online help item", "QMKgo", "", {"https://penumbrix.example/"});
         row("Ctrl+H on the reset button", "cmdReset", "Ctrl+H", {"https://penumbrix.example/"});
         row("click on the source view", "Image1", "", {"copied"});
-        row("double click on the source view", "Image1", "double click", {"copied, then open"});
+        row("click on the source view after an apply", "Image1", "after an apply", {"copied"});
+        row("F5 on the preview surface", "Picture2", "F5", {"copied"});
+        row("double click on the source view", "Image1", "double click", {"copied, then open", "views changed"});
+        row("Ctrl+O on a slider", "vsBlue", "Ctrl+O", {"copied, then open", "views changed"});
         row("double click whose last release went to the dialog, then a click", "Image1",
-            "double click, its last release lost, then a click", {"copied, then open", "copied"});
+            "double click, its last release lost, then a click", {"copied, then open", "views changed", "copied"});
         row("right click on the source view", "Image1", "right click", {});
+        row("press on the source view, released off it", "Image1", "released off", {});
+        row("clear whose second load fails", "cmdDelete", "second load fails",
+            {qs(text::kClearConfirm), qs("実行時エラー '481':\n\nピクチャが不正です。\n\nNoImage.bmp")});
         row("Enter on a button: no default button", "Command1", "Return", {});
+        row("the only window minimised", "Command1", "minimise", {});
     }
     void triggers()
     {
@@ -123,6 +131,21 @@ private slots:
         SavePicture(patternPicture(20, 10), picture);
         rig.dialog.choices = {picture, picture}; // opened now, to save and apply, and again on a double click
         rig.form.Image1_DblClick();
+        if (keys == "after an apply") { // the result view then differs from the source view
+            rig.form.Command2_Click();
+            rig.messages.texts.clear();
+        }
+        if (keys == "second load fails") // the first load of the placeholder works, the second doesn't
+            const_cast<Document&>(rig.doc()).setPictureLoader([loads = 0](const QString& path) mutable {
+                if (++loads == 2)
+                    throw RuntimeError(RuntimeError::InvalidPicture, "NoImage.bmp");
+                return LoadPicture(path);
+            });
+        const auto views = rig.views();
+        bool ended = false; // the program ends when its last window has closed
+        LastWindowWatch windows([&] { ended = true; });
+        windows.watch(&rig.form);
+        connect(&rig.form, &Form1::aboutWindowShown, &windows, &LastWindowWatch::watch);
         auto* preview = rig.find<DrawingSurface>("Picture2");
         preview->setPicture(patternPicture(3, 3));
         auto* source = rig.find<ImageView>("Image1");
@@ -150,7 +173,13 @@ private slots:
                 QTest::mouseEvent(action, qobject_cast<QWidget*>(target), Qt::LeftButton, {}, {});
         } else if (keys == "right click") {
             QTest::mouseClick(qobject_cast<QWidget*>(target), Qt::RightButton);
-        } else if (!keys.isEmpty()) {
+        } else if (keys == "released off") { // the view keeps the pointer until the release
+            QTest::mousePress(qobject_cast<QWidget*>(target), Qt::LeftButton);
+            QTest::mouseRelease(qobject_cast<QWidget*>(target), Qt::LeftButton, {}, QPoint(-20, 30));
+        } else if (keys == "minimise") {
+            rig.form.showMinimized();
+            QVERIFY(rig.form.isMinimized());
+        } else if (!keys.isEmpty() && keys != "after an apply" && keys != "second load fails") {
             qobject_cast<QWidget*>(target)->setFocus();
             QTest::keySequence(qobject_cast<QWidget*>(target), QKeySequence(keys));
         } else if (auto* action = qobject_cast<QAction*>(target)) {
@@ -158,11 +187,18 @@ private slots:
         } else {
             QTest::mouseClick(qobject_cast<QWidget*>(target), Qt::LeftButton);
         }
+        QCoreApplication::processEvents(); // the watch looks once the window has closed
         seen = rig.messages.texts + seen;
+        if (rig.views() != views)
+            seen << "views changed";
+        if (rig.doc().currentFileName() != picture)
+            seen << "name changed";
         if (copied())
             seen << "copied";
         if (!rig.form.isVisible())
             seen << "closed";
+        if (ended)
+            seen << "program ended";
         QCOMPARE(seen + rig.browser.opened, expected);
     }
 
@@ -182,6 +218,8 @@ private slots:
         row("G track left, middle button", Setting::Green, QStyle::SC_ScrollBarSubPage, 127, "-1", Qt::MiddleButton);
         row("czoom track right, middle button", Setting::Czoom, QStyle::SC_ScrollBarAddPage, 2, "2", Qt::MiddleButton);
         row("czoom arrow right", Setting::Czoom, QStyle::SC_ScrollBarAddLine, 2, "2");
+        row("G key up: one down, as on the desktop", Setting::Green, -Qt::Key_Up, 127, "-1");
+        row("czoom key down: one up", Setting::Czoom, -Qt::Key_Down, 2, "2");
         row("light key home", Setting::Light, -Qt::Key_Home, 0, "-128");
         row("range key end", Setting::Range, -Qt::Key_End, 256, "128");
         row("R thumb dragged to the left end", Setting::Red, QStyle::SC_ScrollBarSlider, 0, "-128");
@@ -218,6 +256,19 @@ private slots:
         }
         QCOMPARE(bar->value(), expectedValue);
         QCOMPARE(label->text(), expectedLabel);
+        QVERIFY(!bar->isSliderDown() && bar->sliderPosition() == expectedValue); // the thumb let go, at the value
+
+        // A screen reader hears a slider, and the number its value box shows,
+        // within the box's own range; a number it sets is shown the same way.
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(bar);
+        QAccessibleValueInterface* value = spoken->valueInterface();
+        QVERIFY(spoken->role() == QAccessible::Slider && value);
+        const int bias = setting == int(Setting::Czoom) ? 0 : 128, largest[] = {255, 255, 255, 255, 255, 256, 300};
+        QCOMPARE(QList<int>({value->currentValue().toInt(), value->minimumValue().toInt(), value->maximumValue().toInt()}),
+                 QList<int>({expectedLabel.toInt(), -bias, largest[setting] - bias}));
+        value->setCurrentValue(largest[setting] - bias - 1);
+        QCOMPARE(bar->value(), largest[setting] - 1);
+        QCOMPARE(label->text(), QString::number(largest[setting] - bias - 1));
     }
 
     void aboutWindowAndLink_data()
@@ -369,36 +420,40 @@ private slots:
         QTest::addColumn<QString>("family"); // empty: the platform's own
         QTest::addColumn<int>("pixelSize");
         QTest::addColumn<bool>("bold");
+        QTest::addColumn<QString>("spoken"); // what a screen reader says of it; empty: its caption
         auto row = [](const char* window, const char* name, QRect twips, const char* caption, const char* family,
-                      int px, bool bold = false) {
+                      int px, bool bold = false, const QString& spoken = {}) {
             QTest::newRow(name) << QString::fromLatin1(window) << twips << QString::fromUtf8(caption)
-                                << QString::fromUtf8(family) << px << bold;
+                                << QString::fromUtf8(family) << px << bold << spoken;
         };
         row("Form1", "Command1", {120, 120, 1695, 360}, "イメージを保存", kUi, 12);
         row("Form1", "cmdDelete", {1920, 120, 1695, 360}, "イメージ削除", kUi, 12);
         row("Form1", "Label5", {1080, 525, 1695, 255}, "編集前イメージ", kUi, 12);
-        row("Form1", "Image1", {120, 720, 3255, 3255}, "", kUi, 12);
+        row("Form1", "Image1", {120, 720, 3255, 3255}, "", kUi, 12, false, qs("編集前イメージ"));
         row("Form1", "Command2", {3480, 1440, 1455, 1080}, "⇒編集", kUi, 19);
-        row("Form1", "Picture3", {3495, 2535, 1440, 1440}, "", kUi, 12);
+        row("Form1", "Picture3", {3495, 2535, 1440, 1440}, "", kUi, 12, false, "Penumbrix");
         row("Form1", "Label6", {5910, 510, 1695, 255}, "編集後イメージ", kUi, 12);
-        row("Form1", "Image2", {5040, 720, 3255, 3255}, "", kUi, 12);
-        row("Form1", "RGB", {840, 4200, 4170, 255}, "--------------PICTURE調整--------------", kUi, 12);
+        row("Form1", "Image2", {5040, 720, 3255, 3255}, "", kUi, 12, false, qs("編集後イメージ"));
+        row("Form1", "RGB", {840, 4200, 4170, 255}, "--------------PICTURE調整--------------", kUi, 12, false,
+            qs("PICTURE調整"));
         const char* colours[] = {"R1", "R", "R2", "G", "R3", "B"};
         const char* words[] = {"Label1", "ﾌﾞﾗｲﾄﾈｽ", "Label2", "ｺﾝｽﾄﾗｽﾄ", "Label3", "ﾍﾟﾇﾝﾌﾞﾘｸｽ", "Label4", "ｶｯﾄ倍率"};
+        const char* said[] = {"赤", "緑", "青", "明るさ", "コントラスト", "カット範囲", "カット倍率"}; // what each sets
         for (int i = 0; i < 7; ++i) {
             const int top = 4440 + 360 * i;
             if (i < 3)
                 row("Form1", colours[2 * i], {720, top, 255, 255}, colours[2 * i + 1], kUi, 12, true);
             else
                 row("Form1", words[2 * (i - 3)], {120, top, 855, 255}, words[2 * (i - 3) + 1], kUi, 12);
-            row("Form1", kBars[i], {960, top, i == 6 ? 1935 : 3855, 255}, "", kUi, 12);
-            row("Form1", kLabels[i], {i == 6 ? 3000 : 4920, top, 495, 255}, i == 6 ? "1" : "0", kP, 12);
+            row("Form1", kBars[i], {960, top, i == 6 ? 1935 : 3855, 255}, "", kUi, 12, false, qs(said[i]));
+            row("Form1", kLabels[i], {i == 6 ? 3000 : 4920, top, 495, 255}, i == 6 ? "1" : "0", kP, 12, false,
+                qs("%1 / %2の値 / labels %2").arg(i == 6 ? "1" : "0", qs(said[i])));
         }
         row("Form1", "cmdReset", {4440, 6600, 975, 300}, "値Reset", kUi, 12);
         row("Form1", "Command3", {5520, 4080, 1695, 300}, "プレビュー", kUi, 12);
         row("Form1", "Label37", {5520, 4410, 2775, 135}, "画像サイズにより反映時間が変わります", kUi, 11);
-        row("Form1", "Picture2", {5520, 4560, 0, 0}, "", kUi, 12);
-        row("Form1", "Picture1", {8880, 5280, 1575, 1575}, "", kUi, 12);
+        row("Form1", "Picture2", {5520, 4560, 0, 0}, "", kUi, 12, false, qs("プレビュー"));
+        row("Form1", "Picture1", {8880, 5280, 1575, 1575}, "", kUi, 12, false, qs("作業用イメージ"));
         row("frmAbout", "Picture1", {2070, 465, 1500, 1500}, "", "", 0);
         row("frmAbout", "lblTitle", {960, 2280, 3885, 240}, "Penumbrix    Version 0.50", "", 0);
         row("frmAbout", "lblDescription", {960, 2520, 3885, 330}, "Copyright (C) 2026 Penumbrix", "", 0);
@@ -412,6 +467,7 @@ private slots:
         QFETCH(QString, family);
         QFETCH(int, pixelSize);
         QFETCH(bool, bold);
+        QFETCH(QString, spoken);
         Rig w;
         QWidget* client = w.window(window)->findChild<QWidget*>("client");
         QCOMPARE(client->size(), window == "Form1" ? QSize(562, 472) : QSize(385, 240));
@@ -422,8 +478,80 @@ private slots:
             size = qobject_cast<DrawingSurface*>(control)->picture().size() + QSize(4, 4);
         QCOMPARE(control->geometry(), QRect(QPoint(twips.left() / 15, twips.top() / 15), size));
         QCOMPARE(control->property("text").toString(), caption);
+        // The windows name Windows' fonts; the installed IPA Gothic stands in for them.
         const QFont font = control->font();
         QVERIFY(family.isEmpty() || (font.family() == family && font.pixelSize() == pixelSize && font.bold() == bold));
+        QVERIFY2(family.isEmpty() || QFontInfo(font).family().startsWith("IPA"), qPrintable(QFontInfo(font).family()));
+
+        // A screen reader names every control of the main window (no filler);
+        // a value box also says whose value it is, and labels its slider.
+        QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(control);
+        QStringList said{heard->text(QAccessible::Name)};
+        if (!heard->text(QAccessible::Description).isEmpty())
+            said << heard->text(QAccessible::Description);
+        for (const auto& [other, relation] : heard->relations(QAccessible::Labelled))
+            said << "labels " + other->text(QAccessible::Name);
+        QCOMPARE(said.join(" / "), spoken.isEmpty() ? caption : spoken);
+        QVERIFY(window != "Form1" || (heard->role() != QAccessible::Client && !said.first().isEmpty()));
+    }
+
+    // Every text of the main window stands out from what is behind it on
+    // the screen by at least 4.5:1, under the default palette and under a
+    // dark one given before the window is built (the letters R and G, drawn
+    // in the colours they name on the panel's grey, are as the layout fixes
+    // them).
+    void readableOnAnyTheme_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("default palette") << false;
+        QTest::newRow("dark palette") << true;
+    }
+    void readableOnAnyTheme()
+    {
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        if (dark) {
+            QPalette palette(QColor(53, 53, 53), QColor(53, 53, 53)); // button, window
+            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                palette.setColor(role, Qt::white);
+            palette.setColor(QPalette::Base, QColor(35, 35, 35));
+            palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+            QApplication::setPalette(palette);
+        }
+        QCOMPARE(QApplication::style()->name(), "fusion");
+        Rig w;
+        const QImage shown = w.form.grab().toImage();
+        // Relative luminance and contrast as the web's accessibility guidelines define them.
+        auto luminance = [](QColor c) {
+            auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+        };
+        int checked = 0;
+        for (QWidget* control : w.find("client")->findChildren<QWidget*>()) {
+            const QString name = control->objectName();
+            if ((!qobject_cast<QLabel*>(control) && !qobject_cast<QPushButton*>(control)) || name == "R1" || name == "R2")
+                continue;
+            // Behind the text: the colour that most of the control shows, inside its border.
+            QHash<QRgb, int> seen;
+            const QRect inside(control->mapTo(&w.form, QPoint(2, 2)), control->size() - QSize(4, 4));
+            for (int y = inside.top(); y <= inside.bottom(); ++y)
+                for (int x = inside.left(); x <= inside.right(); ++x)
+                    ++seen[shown.pixel(x, y)];
+            const QRgb behind = std::max_element(seen.keyValueBegin(), seen.keyValueEnd(),
+                                                 [](auto a, auto b) { return a.second < b.second; })->first;
+            auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
+            const double back = luminance(QColor(behind));
+            const double ratio = contrast(luminance(control->palette().color(control->foregroundRole())), back);
+            QVERIFY2(ratio >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(ratio, 0, 'f', 2)));
+            // and the text is drawn: some of its pixels stand out at least 3:1
+            double drawn = 1;
+            for (auto [colour, count] : seen.asKeyValueRange())
+                drawn = std::max(drawn, contrast(luminance(QColor(colour)), back));
+            QVERIFY2(drawn >= 3, qPrintable(QString("%1: %2:1 drawn").arg(name).arg(drawn, 0, 'f', 2)));
+            ++checked;
+        }
+        QCOMPARE(checked, 21); // 16 labels, 5 buttons
     }
 
     void menus()
@@ -466,6 +594,23 @@ private slots:
                 !qobject_cast<QMenuBar*>(focus))
                 seen << focus->objectName();
         QCOMPARE(seen, order + QStringList{order.first()});
+
+        // The tab key takes the focus round, and every control shows that it
+        // has it: some of its pixels differ from when it hadn't. (The about
+        // window's OK button is its default button, drawn with the focus
+        // outline whether it has the focus or not.)
+        for (int i = 1; i <= order.size(); ++i) {
+            auto* next = top->findChild<QWidget*>(order[i % order.size()]);
+            const QImage unfocused = next->grab().toImage();
+            QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
+            QCOMPARE(top->focusWidget(), next);
+            const QImage focused = next->grab().toImage();
+            int differing = 0;
+            for (int y = 0; y < focused.height(); ++y)
+                for (int x = 0; x < focused.width(); ++x)
+                    differing += focused.pixel(x, y) != unfocused.pixel(x, y);
+            QVERIFY2(differing > 0 || next->objectName() == "cmdOK", qPrintable(next->objectName()));
+        }
         QVERIFY(w.window("frmAbout")->windowFlags().testFlag(Qt::Tool)); // kept out of the taskbar
     }
 

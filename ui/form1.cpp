@@ -6,11 +6,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionSlider>
 
+#include "ui/access.h"
 #include "ui/frm_about.h"
 #include "ui/home_page.h"
 #include "ui/look.h"
@@ -26,6 +29,7 @@ constexpr QSize kClientSize{twipsToPixels(8430), twipsToPixels(7080)};
 
 constexpr std::uint32_t kPanelGrey = 0x00C0C0C0;
 constexpr std::uint32_t kValueGrey = 0x00E0E0E0;
+constexpr std::uint32_t kLayoutText = 0x00000000;
 
 struct LabelLook {
     QFont font;
@@ -131,6 +135,16 @@ protected:
             setRepeatAction(SliderNoAction);
         }
     }
+    // The focus shows as a ring along the slider's edge; the style alone
+    // draws a focused scroll bar exactly as an unfocused one.
+    void paintEvent(QPaintEvent* event) override
+    {
+        QScrollBar::paintEvent(event);
+        if (hasFocus()) {
+            QPainter painter(this);
+            drawFocusRing(painter, *this);
+        }
+    }
     void hideEvent(QHideEvent* event) override
     {
         trackButton_ = Qt::NoButton;
@@ -168,6 +182,9 @@ constexpr int kRowHeight = 255;
 Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     : QMainWindow(parent), services_(services), boundary_(services.messages, busy_)
 {
+    // Before any control is made: a screen reader may ask about each control
+    // as it is made, and keeps the answer.
+    installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf8(kProgramTitle));
     setWindowIcon(programIcon());
@@ -182,6 +199,7 @@ Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
     buildMenus();
     setTabOrder();
     connectEvents();
+    describeMainWindow(*this);
 
     document_ = std::make_unique<Document>(ImageSlots{*Image1_, *Image2_, *Picture2_, *Picture1_},
                                            DocumentServices{services.messages, services.openDialog, busy_},
@@ -227,8 +245,9 @@ void Form1::buildControls()
 
     // Preview area.
     Command3_ = makeButton(face, "Command3", "プレビュー", twipRect(5520, 4080, 1695, 300));
-    makeLabel(face, "Label37", qs("画像サイズにより反映時間が変わります"), twipRect(5520, 4410, 2775, 135),
-              {layoutFont(kUiGothic, 11), QColor(), bgrColour(0x00C00000), false});
+    keepReadableOnAnyFace(makeLabel(face, "Label37", qs("画像サイズにより反映時間が変わります"),
+                                    twipRect(5520, 4410, 2775, 135),
+                                    {layoutFont(kUiGothic, 11), QColor(), bgrColour(0x00C00000), false}));
     Picture2_ = new DrawingSurface(face, DrawingSurface::Border::Sunken);
     Picture2_->setObjectName(QStringLiteral("Picture2"));
     Picture2_->setGeometry(twipRect(5520, 4560, 2775, 2415));
@@ -254,8 +273,10 @@ void Form1::buildPanel()
     face_->addOutline(twipRect(1590, 6435, 345, 375));
     face_->addOutline(twipRect(1920, 6390, 345, 390));
 
+    // Where a label's back colour is fixed, so is its text colour: the black
+    // of the window text the layout was drawn with, whatever the theme's.
     makeLabel(face, "RGB", qs("--------------PICTURE調整--------------"), twipRect(840, 4200, 4170, 255),
-              {font(), bgrColour(kPanelGrey), QColor(), false});
+              {font(), bgrColour(kPanelGrey), bgrColour(kLayoutText), false});
 
     const QFont bold = layoutFont(kUiGothic, 12, QFont::Bold);
     const QFont valueFont = layoutFont(kPGothic, 12);
@@ -285,7 +306,7 @@ void Form1::buildPanel()
         valueLabels_[static_cast<int>(row.setting)] =
             makeLabel(face, info.labelName, QString::fromStdString(startLabelText(row.setting)),
                       twipRect(czoom ? 3000 : 4920, row.top, 495, kRowHeight),
-                      {valueFont, bgrColour(kValueGrey), QColor(), true});
+                      {valueFont, bgrColour(kValueGrey), bgrColour(kLayoutText), true});
     }
 
     cmdReset_ = makeButton(face, "cmdReset", "値Reset", twipRect(4440, 6600, 975, 300));
@@ -356,6 +377,17 @@ void Form1::connectEvents()
     connect(MenuEnd_, &QAction::triggered, this, &Form1::MenuEnd_Click);
     connect(Version_, &QAction::triggered, this, &Form1::Version_Click);
     connect(QMKgo_, &QAction::triggered, this, &Form1::QMKgo_Click);
+
+    // Keys for what the source view does under the mouse, window-wide and on
+    // no menu: Ctrl+O as a double click (its click first, then the open
+    // dialog), F5 as a click (the source picture onto the preview surface).
+    auto* openKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+    connect(openKey, &QShortcut::activated, Image1_, [this] {
+        emit Image1_->clicked();
+        emit Image1_->doubleClicked();
+    });
+    auto* copyKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(copyKey, &QShortcut::activated, Image1_, [this] { emit Image1_->clicked(); });
 }
 
 void Form1::showCentred()

@@ -1,9 +1,13 @@
 #include "ui/look.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTranslator>
+
+#include <algorithm>
+#include <cmath>
 
 // The windows' pictures are compiled into this library; a static library's
 // resources are registered by hand.
@@ -90,6 +94,47 @@ void WindowFace::paintEvent(QPaintEvent*)
             p.drawRect(mark.rect.adjusted(0, 0, -1, -1));
         }
     }
+}
+
+namespace {
+
+// Relative luminance and contrast ratio as the web's accessibility
+// guidelines define them.
+double luminance(const QColor& c)
+{
+    auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Paints the light face beneath the label, before the label paints its text,
+// whenever the face it stands on is too dark for its text. Decided at every
+// paint, so a theme changed while the program runs is followed.
+class ReadableFace : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            auto* label = static_cast<QWidget*>(watched);
+            const QPalette& palette = label->palette();
+            if (contrast(palette.color(label->foregroundRole()), palette.color(QPalette::Window)) < 4.5)
+                QPainter(label).fillRect(label->rect(), bgrColour(0x00F0F0F0)); // the dialog face of the layout
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void keepReadableOnAnyFace(QWidget* label)
+{
+    label->installEventFilter(new ReadableFace(label));
 }
 
 void centreOnScreen(QWidget* window)

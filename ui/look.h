@@ -80,6 +80,12 @@ private:
     std::vector<Mark> marks_;
 };
 
+// For a label whose text colour the layout fixes over the window face, whose
+// colour follows the desktop's theme: wherever that face would leave the text
+// less than 4.5:1 (a dark theme), the label is backed with the light dialog
+// face the layout was drawn on. On a light face nothing changes.
+void keepReadableOnAnyFace(QWidget* label);
+
 // The program's built-in 96 x 96 picture, shown in both windows.
 Picture builtInPicture();
 // The program's icon.
