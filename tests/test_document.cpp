@@ -4,7 +4,10 @@
 #include <QDirIterator>
 #include <QScopeGuard>
 
+#include <csignal>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -43,11 +46,62 @@ struct ActingAs {
     std::vector<gid_t> saved_;
 };
 
-// The test is linked with fsync and renameat wrapped: the faultAt-th call of
-// the one named faultCall fails as a failing disk would.
+// The test is linked with fsync and renameat wrapped: the calls numbered in
+// faultsAt of the one named faultCall fail as a failing disk would.
 QString faultCall;
-int faultAt = 0;
-bool injected(const char* call) { return faultCall == QLatin1String(call) && --faultAt == 0 && (errno = EIO); }
+QList<int> faultsAt;
+int faultCalls = 0;
+bool injected(const char* call) { return faultCall == QLatin1String(call) && faultsAt.contains(++faultCalls) && (errno = EIO); }
+
+// The BMP a save writes, by the format's rule: 24 bits, bottom-up, rows padded to 4 bytes.
+QByteArray expectedBmp(const QImage& picture)
+{
+    const QImage p = toPicture(picture);
+    const int rowBytes = (p.width() * 3 + 3) / 4 * 4;
+    QByteArray bmp(54 + rowBytes * p.height(), '\0');
+    const auto put = [&](int at, quint32 v, int n = 4) {
+        for (int i = 0; i < n; ++i)
+            bmp[at + i] = char(v >> 8 * i);
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    put(2, bmp.size()), put(10, 54), put(14, 40), put(18, p.width()), put(22, p.height()), put(26, 1, 2), put(28, 24, 2);
+    put(34, rowBytes * p.height()), put(38, p.dotsPerMeterX()), put(42, p.dotsPerMeterY());
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            put(54 + (p.height() - 1 - y) * rowBytes + 3 * x, quint32(colourAt(p, x, y)) >> 16 | (colourAt(p, x, y) & 0xFF00) | (colourAt(p, x, y) & 0xFF) << 16, 3);
+    return bmp;
+}
+
+// A save run in a child process (this program, started again), which
+// kills itself with SIGKILL when the save reaches `stage`.
+QByteArray killAt;
+int killedSave(char** argv)
+{
+    killAt = argv[2];
+    const QStringList saver = QString::fromLatin1(argv[6]).split(QRegularExpression("[:,]"), Qt::SkipEmptyParts);
+    std::vector<gid_t> groups;
+    for (const QString& id : saver.mid(1))
+        groups.push_back(id.toUInt());
+    if (!saver.isEmpty() && (::setgroups(groups.size(), groups.data()) != 0 || ::setegid(groups[0]) != 0 || ::seteuid(saver[0].toUInt()) != 0))
+        return 2;
+    useSaveJournalFolder(QFile::decodeName(argv[3]));
+    setSaveStageHook([](const char* stage) {
+        if (killAt == stage)
+            ::raise(SIGKILL);
+    });
+    SavePicture(LoadPicture(QFile::decodeName(argv[4])), findUserFile(QFile::decodeName(argv[5])));
+    return 3; // the stage was never reached
+}
+
+// What the next start tells of a killed save.
+QString recoveryNote(const QString& stage)
+{
+    if (stage == "written" || stage == "linked")
+        return qs("前回の保存は中断されました。ファイルは保存前のままです。");
+    if (stage == "renamed" || stage == "done")
+        return qs("前回の保存は中断されましたが、新しい画像は保存されています。");
+    return qs("前回中断された保存を取り消し、ファイルを保存前の画像に戻しました。");
+}
 
 } // namespace
 
@@ -327,18 +381,30 @@ private slots:
         QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
         QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
         QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
-        QTest::newRow("second hard link") << "0:0" << 0644 << 0755 << "" << "hardlink" << 0;
+        QTest::newRow("inode flags, saved by root") << "0:0" << 0644 << 0755 << "" << "flags" << 0;
+        QTest::newRow("trusted attribute, saved by the file's owner") << "2001:2001" << 0644 << 0755 << "2001:2001" << "trusted" << 0;
+        QTest::newRow("second hard link, longer than the new picture") << "0:0" << 0644 << 0755 << "" << "hardlink longer" << 0;
         QTest::newRow("name of 255 bytes") << "0:0" << 0644 << 0755 << "" << "long name" << 0;
         QTest::newRow("path of 4090 characters") << "0:0" << 0644 << 0755 << "" << "long path" << 0;
         QTest::newRow("removed since it was opened") << "0:0" << 0644 << 0755 << "" << "removed" << 0;
+        QTest::newRow("a named pipe put in its place") << "0:0" << 0644 << 0755 << "" << "fifo" << 70;
         QTest::newRow("0444 file, saved by root") << "0:0" << 0444 << 0755 << "" << "" << 70;
         QTest::newRow("file in a 0555 folder, saved by root") << "0:0" << 0644 << 0555 << "" << "" << 70;
         QTest::newRow("another owner's 0644 file") << "2000:2000" << 0644 << 0777 << "2001:2001" << "" << 70;
         QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
-        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 2" << 57;
+        QTest::newRow("flush of the new file fails") << "0:0" << 0644 << 0755 << "" << "fail fsync 1" << 57;
+        QTest::newRow("folder's flush fails after the rename") << "0:0" << 0644 << 0755 << "" << "fail fsync 2 saved" << 57;
+        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3" << 57;
+        QTest::newRow("flush and undo fail, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3,4 copy kept" << 57;
         QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
         QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
         QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
+        // A save killed (SIGKILL) at each stage, then a start of the program.
+        for (const char* stage : {"written", "linked", "renamed"})
+            QTest::newRow(qPrintable(QString("killed when %1").arg(stage))) << "0:0" << 0644 << 0755 << "" << QString("killed %1").arg(stage) << 0;
+        for (const char* stage : {"copied", "rewritten", "done"})
+            QTest::newRow(qPrintable(QString("killed when %1, in place").arg(stage))) << "0:0" << 0644 << 0755 << "" << QString("hardlink killed %1").arg(stage) << 0;
+        QTest::newRow("a group member's save killed half-way") << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "killed rewritten" << 0;
     }
 
     void saveTargets()
@@ -367,6 +433,10 @@ private slots:
         const QString path = folder + '/' + name, link = folder + "/link.bmp";
         const QByteArray file = QFile::encodeName(path);
         f.userPicture(path.mid(f.folders.root.path().size() + 1));
+        if (extra.contains("longer")) {
+            QFile longer(path);
+            QVERIFY(longer.open(QIODevice::Append) && longer.write(QByteArray(5000, 'x')) == 5000);
+        }
         const uid_t uid = owner.section(':', 0, 0).toUInt(), gid = owner.section(':', 1).toUInt();
         QVERIFY(::chown(file, uid, gid) == 0 && ::chmod(file, mode_t(mode)) == 0 && ::chown(at, uid, gid) == 0);
         if (extra.contains("hardlink"))
@@ -379,11 +449,25 @@ private slots:
         }
         if (extra.contains("xattr") && ::setxattr(file, "user.penumbrix.note", "kept", 4, 0) != 0)
             QSKIP("no extended attributes on this file system");
-        const auto attributes = [&] { // owner, group, mode, links and every extended attribute
+        if (extra.contains("trusted") && ::setxattr(file, "trusted.penumbrix", "kept", 4, 0) != 0)
+            QSKIP("no trusted attributes here");
+        const auto flags = [&] {
+            const int fd = ::open(file, O_RDONLY | O_NONBLOCK);
+            int value = 0;
+            return fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &value) == 0 && ::close(fd) == 0 ? value : -1;
+        };
+        if (extra.contains("flags")) {
+            int value = flags() | FS_NODUMP_FL | FS_NOATIME_FL; // chattr +d +A
+            const int fd = ::open(file, O_RDONLY);
+            if (::ioctl(fd, FS_IOC_SETFLAGS, &value) != 0)
+                QSKIP("no inode flags on this file system");
+            ::close(fd);
+        }
+        const auto attributes = [&] { // owner, group, mode, links, inode flags and every extended attribute
             struct stat st {};
             ::stat(file, &st);
             QStringList all{QString::number(st.st_uid), QString::number(st.st_gid), QString::number(st.st_mode, 8),
-                            QString::number(st.st_nlink)};
+                            QString::number(st.st_nlink), QString::number(flags(), 16)};
             char names[1024];
             const ssize_t n = ::listxattr(file, names, sizeof names);
             for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names + i)) + 1) {
@@ -398,29 +482,72 @@ private slots:
         f.form.Command2_Click(); // the result differs from the file
         QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
         const QByteArray before = fileBytes(path);
+        const QImage result = f.image2.picture();
         const QStringList kept = attributes();
-        const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-        if (extra.contains("removed"))
+        const auto entries = [&] { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System); };
+        const QStringList entriesBefore = entries();
+        if (extra.contains("removed") || extra.contains("fifo"))
             QVERIFY(QFile::remove(path));
+        if (extra.contains("fifo"))
+            QCOMPARE(::mkfifo(file, 0644), 0);
         if (extra.contains("read-only"))
             QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
         const QString filler = folder + "/filler";
         if (extra.contains("full"))
             QVERIFY(!writeBytes(filler, QByteArray(1 << 20, 'x'))); // more than fits
-        {
+        const QString killed = extra.section("killed ", 1).section(' ', 0, 0);
+        if (killed.isEmpty()) {
             ActingAs as(saver);
             faultCall = extra.section("fail ", 1).section(' ', 0, 0);
-            faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
+            faultsAt.clear(), faultCalls = 0;
+            for (const QString& n : extra.section("fail ", 1).section(' ', 1, 1).split(',', Qt::SkipEmptyParts))
+                faultsAt << n.toInt();
             f.form.Command1_Click();
             faultCall.clear();
+        } else {
+            // The save runs in a child that kills itself at the stage; the
+            // saver's data folder is its own.
+            const QString next = f.folders.file("next.bmp"), data = f.folders.paths.dataFolder;
+            SavePicture(result, next);
+            QVERIFY(::chmod(QFile::encodeName(QFileInfo(data).path()), 0755) == 0 && ::chown(QFile::encodeName(data), uid_t(saver.section(':', 0, 0).toUInt()), gid_t(-1)) == 0);
+            QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--killed-save", killed, data, next, path, saver}), -1);
+            // A copy kept through the kill has the file's group and mode, and its owner where the saver may give it.
+            const QStringList now = entries();
+            const QStringList left = QSet<QString>(now.begin(), now.end()).subtract({entriesBefore.begin(), entriesBefore.end()}).values();
+            struct stat copy {};
+            if (killed == "copied" || killed == "rewritten")
+                QVERIFY(left.size() == 1 && ::stat(QFile::encodeName(folder + '/' + left[0]), &copy) == 0 && copy.st_gid == gid
+                        && (copy.st_mode & 0777) == mode_t(mode) && (copy.st_uid == uid || !saver.isEmpty()) && fileBytes(folder + '/' + left[0]) == before);
         }
         QFile::remove(filler);
-        QVERIFY2(error ? f.lastIsError(error) : f.messages.texts.last() == qs(text::kSaveDone),
-                 qPrintable(f.messages.texts.last().left(40)));
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), entries);
-        QVERIFY(error ? fileBytes(path) == before : samePixels(LoadPicture(path), f.image2.picture()));
-        if (!extra.contains("removed"))
+        const bool saved = killed.isEmpty() ? !error || extra.contains("saved") : killed == "renamed" || killed == "done";
+        if (killed.isEmpty())
+            QVERIFY2(error ? f.lastIsError(error) : f.messages.texts.last() == qs(text::kSaveDone), qPrintable(f.messages.texts.last().left(40)));
+        // What is told of a file the save changed after all, or of the copy that holds the old content.
+        if (extra.contains("saved"))
+            QVERIFY(f.messages.texts.last().endsWith(qs("新しい画像は保存されましたが、フォルダーへの書き込みを確認できませんでした。")));
+        if (extra.contains("copy kept")) {
+            const QString copy = f.messages.texts.last().section(qs("保存前の内容は次のファイルに残っています:\n"), 1);
+            QVERIFY(copy.startsWith(path + ".before-save-") && fileBytes(copy) == before);
+        }
+        // The next start finishes a killed save, or undoes what a failed undo left.
+        if (!killed.isEmpty() || extra.contains("copy kept")) {
+            ActingAs as(saver);
+            f.form.Form_Load();
+            QCOMPARE(f.messages.texts.last(), (killed.isEmpty() ? recoveryNote("copied") : recoveryNote(killed)) + '\n' + path);
+        }
+        QCOMPARE(entries(), entriesBefore);
+        struct stat st {};
+        QVERIFY(extra.contains("fifo") ? ::lstat(file, &st) == 0 && S_ISFIFO(st.st_mode)
+                : saved ? fileBytes(path) == expectedBmp(result) : fileBytes(path) == before);
+        if (!extra.contains("removed") && !extra.contains("fifo"))
             QCOMPARE(attributes(), kept);
+        if (extra.contains("removed")) { // made anew as any new file
+            const mode_t umask = ::umask(022);
+            struct stat st {};
+            QVERIFY(::umask(umask) == 022 && ::stat(file, &st) == 0);
+            QCOMPARE(st.st_mode & 07777, 0666 & ~umask);
+        }
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
     }
@@ -440,5 +567,14 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDocument)
+int main(int argc, char** argv)
+{
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication app(argc, argv);
+    if (argc == 7 && QByteArray(argv[1]) == "--killed-save")
+        return killedSave(argv);
+    TestDocument test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_document.moc"
