@@ -148,6 +148,16 @@ void Document::save()
         throw RuntimeError(RuntimeError::PermissionDenied, currentFileName_)
             .withNote(QStringLiteral("この名前は今、プログラムの画像 NoImage.bmp を指しているため、保存しませんでした。"));
     SavePicture(slots_.image2.picture(), currentFile_.isNull() ? saveTargetOf(currentFileName_) : currentFile_);
+    // A file replaced by the save is the opened file from now on.
+    if (!currentFile_.isNull()) {
+        try {
+            const UserFile saved = findUserFile(currentFile_.path);
+            if (saved.path == currentFile_.path)
+                currentFile_ = saved;
+        } catch (const RuntimeError&) {
+            // Gone already: the next save makes it anew.
+        }
+    }
     services_.messages.show(qs(text::kSaveDone), MessageButtons::Ok);
 }
 

@@ -163,6 +163,8 @@ private slots:
         QTest::newRow("open cancelled after clearing") << "cleared" << "cancel" << "";
         QTest::newRow("no such file") << "open" << "missing" << qs("実行時エラー '53':\n\nファイルが見つかりません。");
         QTest::newRow("a text file named .bmp") << "open" << "text" << qs("実行時エラー '481':\n\nピクチャが不正です。");
+        QTest::newRow("a name whose bytes are no text, beside the name they read as")
+            << "open" << "bad bytes" << qs("実行時エラー '52':\n\nファイル名または番号が不正です。");
         QTest::newRow("clear cancelled") << "open" << "clear cancelled" << clear;
         QTest::newRow("clear without the placeholder") << "open" << "clear, no placeholder"
                                                        << qs("実行時エラー '53':\n\nファイルが見つかりません。");
@@ -180,10 +182,17 @@ private slots:
             f.form.cmdDelete_Click();
         const qint64 previewKey = f.picture2.image().cacheKey();
         const auto views = f.views();
-        const QString name = f.doc().currentFileName(), path = f.folders.file("second.bmp");
+        const QString name = f.doc().currentFileName();
+        QString path = f.folders.file("second.bmp");
         if (choice == "text")
             writeBytes(path, "this is no picture\n");
-        if (choice == "missing" || choice == "text")
+        if (choice == "bad bytes") { // "bad\xff.bmp" read as "bad\uFFFD.bmp", which is another file
+            const QByteArray bytes = QFile::encodeName(f.folders.root.path()) + "/bad\xff.bmp";
+            SavePicture(patternPicture(9, 9), path);
+            QVERIFY(::link(QFile::encodeName(path), bytes) == 0 && ::rename(QFile::encodeName(path), QFile::encodeName(f.folders.file(qs("bad\uFFFD.bmp")))) == 0);
+            path = QFile::decodeName(bytes);
+        }
+        if (choice == "missing" || choice == "text" || choice == "bad bytes")
             f.dialog.choices << path;
         if (choice.startsWith("clear")) {
             f.messages.answers = {choice == "clear cancelled" ? kMessageCancel : kMessageOk};
@@ -209,10 +218,11 @@ private slots:
     {
         // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
         // written in the link), "h:name>file" (a hard link), "a:link>target" (a
-        // link changed after the file was opened).
+        // link changed after the file was opened), "A:name>file" (a hard link
+        // put over a name after the file was opened).
         QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QString>("chosen"); // the name given to the dialog
-        QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
+        QTest::addColumn<QString>("file");   // the file the kernel finds when saving: written by save
         const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
         QTest::newRow("the placeholder itself") << QStringList() << P << P;
         QTest::newRow("the placeholder with ./ and ../") << QStringList() << "share/penumbrix/./../penumbrix/NoImage.bmp" << P;
@@ -236,6 +246,10 @@ private slots:
             << QStringList{"d:share/penumbrix/sub", "f:u/NoImage.bmp", "l:u/L>../share/penumbrix/sub",
                            "l:u/back.bmp>L/../NoImage.bmp"}
             << "u/back.bmp" << P;
+        QTest::newRow("another file hard-linked over it after opening")
+            << QStringList{"f:pics/photo.bmp", "f:other.bmp", "A:pics/photo.bmp>other.bmp"} << "pics/photo.bmp" << "pics/photo.bmp";
+        QTest::newRow("the placeholder hard-linked over it after opening")
+            << QStringList{"f:photo.bmp", "A:photo.bmp>" + P} << "photo.bmp" << P;
     }
 
     void linkLayouts()
@@ -248,7 +262,7 @@ private slots:
         quint32 seed = 10;
         const auto build = [&](bool afterOpening) {
             for (const QString& entry : layout) {
-                if (entry.startsWith("a:") != afterOpening)
+                if ((entry.startsWith("a:") || entry.startsWith("A:")) != afterOpening)
                     continue;
                 const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
                 QDir().mkpath(QFileInfo(name).path());
@@ -256,11 +270,11 @@ private slots:
                     QVERIFY(QDir().mkpath(name));
                 if (entry.startsWith("f:"))
                     SavePicture(patternPicture(20, 10, ++seed), name);
-                if (entry.startsWith("a:"))
+                if (afterOpening)
                     QFile::remove(name);
                 if (entry.startsWith("l:") || entry.startsWith("a:"))
                     QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
-                if (entry.startsWith("h:"))
+                if (entry.startsWith("h:") || entry.startsWith("A:"))
                     QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
             }
         };
@@ -278,13 +292,14 @@ private slots:
             }
             return all;
         };
-        const Picture opened = LoadPicture(root.filePath(file));
+        const Picture opened = LoadPicture(root.filePath(chosen));
         f.open(root.filePath(chosen));
         build(true);
         QMap<QString, QByteArray> expected = tree();
         QCOMPARE(f.doc().currentFileName(), root.filePath(chosen));
         QVERIFY(samePixels(f.image1.picture(), opened));
-        const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
+        const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
+        const bool pictureOpen = file != P;
         QCOMPARE(f.doc().isPictureOpen(), pictureOpen);
 
         // Save writes that file and nothing else; never the placeholder.
@@ -293,6 +308,9 @@ private slots:
         f.form.Command1_Click();
         QMap<QString, QByteArray> now = tree();
         QCOMPARE(f.messages.texts.contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
+        // A save refused because the name leads to the placeholder says so,
+        // unless the name is the placeholder path itself.
+        QCOMPARE(f.lastIsError(70), !pictureOpen && chosen != P);
         if (pictureOpen) {
             const Picture saved = LoadPicture(root.filePath(file));
             QVERIFY(samePixels(saved, f.image2.picture()) && !samePixels(saved, opened));
@@ -310,6 +328,9 @@ private slots:
         QTest::newRow("apply with no picture open") << "no picture" << 0;
         QTest::newRow("apply: work file a symbolic link to the user's file") << "symlink" << -1;
         QTest::newRow("apply: work file a hard link to the user's file") << "hardlink" << -1;
+        QTest::newRow("apply: work file a named pipe") << "fifo" << -1;
+        QTest::newRow("apply: a longer work file, readable by all, from an earlier run") << "longer" << -1;
+        QTest::newRow("apply: disk full") << "full" << 61;
         QTest::newRow("apply: data folder is a file") << "data folder is a file" << 76;
         QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
         QTest::newRow("apply: memory runs out") << "no memory" << 7;
@@ -322,9 +343,17 @@ private slots:
         QFETCH(int, error);
         Rig f;
         const QString folder = f.folders.file("pictures"), data = f.folders.paths.dataFolder;
-        QDir().mkpath(folder), QDir().mkpath(data);
-        const QString path = f.userPicture("pictures/a.bmp");
+        const bool made = QStringList{"symlink", "hardlink", "fifo", "longer", "full"}.contains(how); // the data folder, before the program
+        QDir().mkpath(folder), made && QDir().mkpath(data);
+        const QString path = f.userPicture("pictures/a.bmp", 640, 300);
         const QByteArray original = fileBytes(path), workFile = QFile::encodeName(f.folders.paths.workFile());
+        if (how == "full" && ::mount("tmpfs", QFile::encodeName(data), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("needs root to mount a small file system");
+        const auto unmount = qScopeGuard([&] { if (how == "full") ::umount2(QFile::encodeName(data), MNT_DETACH); });
+        if (how == "fifo")
+            QCOMPARE(::mkfifo(workFile, 0600), 0);
+        if (how == "longer")
+            QVERIFY(writeBytes(workFile, QByteArray(1 << 20, 'x')) && ::chmod(workFile, 0644) == 0);
         if (how != "no picture")
             f.open(path);
         f.bar(Setting::Light)->setValue(250);
@@ -360,8 +389,27 @@ private slots:
         QCOMPARE(f.lastIsError(error), error > 0);
         QVERIFY(f.form.cursor().shape() != Qt::WaitCursor && !f.picture1.autoRedraw());
         QVERIFY(error == -1 ? f.image2.picture().constBits() == loaded.constBits() : f.views() == views);
-        if (error == 0)
-            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && f.picture1.picture().isNull());
+        if (error == 0 || how == "full")
+            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && (error || f.picture1.picture().isNull()));
+        // A data folder the program made is private, its work file the user's alone; the
+        // file is the picture's memory after a header, cut to its length.
+        struct stat st {};
+        if (!made && error && error != 76)
+            QVERIFY(::stat(QFile::encodeName(data), &st) == 0 && (st.st_mode & 0777) == 0700);
+        if (error == -1 || error == 481 || error == 7)
+            QVERIFY(::stat(workFile, &st) == 0 && (st.st_mode & 0777) == 0600);
+        if (error == -1) {
+            const QImage r = f.image2.picture();
+            QByteArray header(4096, '\0');
+            const auto put = [&](int at, quint32 v) {
+                for (int i = 0; i < 4; ++i)
+                    header[at + i] = char(v >> 8 * i);
+            };
+            put(0, 'B' | 'M' << 8 | 4096 << 16), put(2, 4096 + r.width() * r.height() * 4), put(10, 4096), put(14, 40), put(18, r.width());
+            put(22, -r.height()), put(26, 1 | 32 << 16), put(30, 3), put(34, r.width() * r.height() * 4), put(38, r.dotsPerMeterX());
+            put(42, r.dotsPerMeterY()), put(54, 0xFF), put(58, 0xFF00), put(62, 0xFF0000);
+            QCOMPARE(fileBytes(f.folders.paths.workFile()), header + QByteArray(reinterpret_cast<const char*>(r.constBits()), r.sizeInBytes()));
+        }
         if (how != "folder removed") {
             QCOMPARE(fileBytes(path), original);
             QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bmp"});
@@ -550,6 +598,38 @@ private slots:
         }
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    // Two running copies on one data folder: each reads back only its own
+    // work file, and two saves of one file never mix.
+    void twoCopiesShareTheDataFolder()
+    {
+        Rig a, b(a.folders.paths);
+        const QString red = a.userPicture("red.bmp", 30, 20, 1), blue = a.userPicture("blue.bmp", 30, 80, 2);
+        a.open(red), b.open(blue);
+        a.bar(Setting::Light)->setValue(200);
+        const_cast<Document&>(a.doc()).setPictureLoader([&](const QString& p) { // while a reads back, b applies
+            b.form.Command2_Click();
+            return LoadPicture(p);
+        });
+        a.form.Command2_Click();
+        const_cast<Document&>(a.doc()).setPictureLoader(LoadPicture);
+        QVERIFY(a.image2.picture().size() == QSize(30, 20) && b.image2.picture().size() == QSize(30, 80));
+        QVERIFY(!samePixels(a.image2.picture(), LoadPicture(red)) && a.doc().workFile() != b.doc().workFile());
+        a.form.Command1_Click();
+        QCOMPARE(fileBytes(red), expectedBmp(a.image2.picture()));
+
+        // b saves the same file, hard-linked, while a's save is half-way.
+        QCOMPARE(::link(QFile::encodeName(red), QFile::encodeName(a.folders.file("red2.bmp"))), 0);
+        b.open(red);
+        b.form.Command2_Click();
+        static std::function<void(const char*)> onStage;
+        onStage = [&](const char* stage) { if (QByteArray(stage) == "rewritten") b.form.Command1_Click(); };
+        setSaveStageHook([](const char* stage) { onStage(stage); });
+        a.form.Command1_Click();
+        setSaveStageHook(nullptr);
+        QVERIFY(b.lastIsError(70) && b.messages.texts.last().endsWith(qs("別の Penumbrix がこのファイルを保存しています。")));
+        QVERIFY(a.messages.texts.last() == qs(text::kSaveDone) && fileBytes(red) == expectedBmp(a.image2.picture()));
     }
 
     // Whatever left the pointer busy, the boundary puts it back and reports
