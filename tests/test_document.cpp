@@ -5,6 +5,7 @@
 #include <QScopeGuard>
 
 #include <csignal>
+#include <map>
 #include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -96,11 +97,9 @@ int killedSave(char** argv)
 // What the next start tells of a killed save.
 QString recoveryNote(const QString& stage)
 {
-    if (stage == "written" || stage == "linked")
-        return qs("前回の保存は中断されました。ファイルは保存前のままです。");
-    if (stage == "renamed" || stage == "done")
-        return qs("前回の保存は中断されましたが、新しい画像は保存されています。");
-    return qs("前回中断された保存を取り消し、ファイルを保存前の画像に戻しました。");
+    return qs(stage == "written" || stage == "linked" ? "前回の保存は中断されました。ファイルは保存前のままです。"
+              : stage == "renamed" || stage == "done" ? "前回の保存は中断されましたが、新しい画像は保存されています。"
+                                                      : "前回中断された保存を取り消し、ファイルを保存前の画像に戻しました。");
 }
 
 } // namespace
@@ -401,13 +400,10 @@ private slots:
         if (error == -1) {
             const QImage r = f.image2.picture();
             QByteArray header(4096, '\0');
-            const auto put = [&](int at, quint32 v) {
-                for (int i = 0; i < 4; ++i)
-                    header[at + i] = char(v >> 8 * i);
-            };
-            put(0, 'B' | 'M' << 8 | 4096 << 16), put(2, 4096 + r.width() * r.height() * 4), put(10, 4096), put(14, 40), put(18, r.width());
-            put(22, -r.height()), put(26, 1 | 32 << 16), put(30, 3), put(34, r.width() * r.height() * 4), put(38, r.dotsPerMeterX());
-            put(42, r.dotsPerMeterY()), put(54, 0xFF), put(58, 0xFF00), put(62, 0xFF0000);
+            for (auto [at, v] : std::map<int, quint32>{{0, 'B' | 'M' << 8}, {2, 4096 + r.sizeInBytes()}, {10, 4096}, {14, 40}, {18, r.width()},
+                                                       {22, -r.height()}, {26, 1 | 32 << 16}, {30, 3}, {34, r.sizeInBytes()}, {38, r.dotsPerMeterX()},
+                                                       {42, r.dotsPerMeterY()}, {54, 0xFF}, {58, 0xFF00}, {62, 0xFF0000}})
+                header.replace(at, 4, QByteArray(reinterpret_cast<const char*>(&v), 4)); // little-endian
             QCOMPARE(fileBytes(f.folders.paths.workFile()), header + QByteArray(reinterpret_cast<const char*>(r.constBits()), r.sizeInBytes()));
         }
         if (how != "folder removed") {
@@ -499,18 +495,14 @@ private slots:
             QSKIP("no extended attributes on this file system");
         if (extra.contains("trusted") && ::setxattr(file, "trusted.penumbrix", "kept", 4, 0) != 0)
             QSKIP("no trusted attributes here");
-        const auto flags = [&] {
+        const auto flags = [&](int set = 0) { // chattr's flags, after setting `set`
             const int fd = ::open(file, O_RDONLY | O_NONBLOCK);
             int value = 0;
-            return fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &value) == 0 && ::close(fd) == 0 ? value : -1;
+            const bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &value) == 0 && (!set || (value |= set, ::ioctl(fd, FS_IOC_SETFLAGS, &value) == 0));
+            return ::close(fd) == 0 && ok ? value : -1;
         };
-        if (extra.contains("flags")) {
-            int value = flags() | FS_NODUMP_FL | FS_NOATIME_FL; // chattr +d +A
-            const int fd = ::open(file, O_RDONLY);
-            if (::ioctl(fd, FS_IOC_SETFLAGS, &value) != 0)
-                QSKIP("no inode flags on this file system");
-            ::close(fd);
-        }
+        if (extra.contains("flags") && flags(FS_NODUMP_FL | FS_NOATIME_FL) == -1) // chattr +d +A
+            QSKIP("no inode flags on this file system");
         const auto attributes = [&] { // owner, group, mode, links, inode flags and every extended attribute
             struct stat st {};
             ::stat(file, &st);
