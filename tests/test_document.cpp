@@ -25,18 +25,20 @@ namespace {
 bool samePixels(const QImage& a, const QImage& b) { return toPicture(a) == toPicture(b); }
 
 // While alive, the process acts as another user: "uid:gid[,group...]"; "" stays root.
+bool actAs(const QString& who)
+{
+    const QStringList ids = who.split(QRegularExpression("[:,]"), Qt::SkipEmptyParts);
+    std::vector<gid_t> groups;
+    for (const QString& id : ids.mid(1))
+        groups.push_back(id.toUInt());
+    return ids.isEmpty() || (::setgroups(groups.size(), groups.data()) == 0 && ::setegid(groups[0]) == 0 && ::seteuid(ids[0].toUInt()) == 0);
+}
 struct ActingAs {
     explicit ActingAs(const QString& who) : active_(!who.isEmpty())
     {
         saved_.resize(std::size_t(::getgroups(0, nullptr)));
         ::getgroups(int(saved_.size()), saved_.data());
-        if (!active_)
-            return;
-        const QStringList ids = who.split(QRegularExpression("[:,]"));
-        std::vector<gid_t> groups;
-        for (const QString& id : ids.mid(1))
-            groups.push_back(id.toUInt());
-        QVERIFY(::setgroups(groups.size(), groups.data()) == 0 && ::setegid(groups[0]) == 0 && ::seteuid(ids[0].toUInt()) == 0);
+        QVERIFY(actAs(who));
     }
     ~ActingAs()
     {
@@ -79,11 +81,7 @@ QByteArray killAt;
 int killedSave(char** argv)
 {
     killAt = argv[2];
-    const QStringList saver = QString::fromLatin1(argv[6]).split(QRegularExpression("[:,]"), Qt::SkipEmptyParts);
-    std::vector<gid_t> groups;
-    for (const QString& id : saver.mid(1))
-        groups.push_back(id.toUInt());
-    if (!saver.isEmpty() && (::setgroups(groups.size(), groups.data()) != 0 || ::setegid(groups[0]) != 0 || ::seteuid(saver[0].toUInt()) != 0))
+    if (!actAs(QString::fromLatin1(argv[6])))
         return 2;
     useSaveJournalFolder(QFile::decodeName(argv[3]));
     setSaveStageHook([](const char* stage) {
@@ -186,10 +184,10 @@ private slots:
         if (choice == "text")
             writeBytes(path, "this is no picture\n");
         if (choice == "bad bytes") { // "bad\xff.bmp" read as "bad\uFFFD.bmp", which is another file
-            const QByteArray bytes = QFile::encodeName(f.folders.root.path()) + "/bad\xff.bmp";
             SavePicture(patternPicture(9, 9), path);
-            QVERIFY(::link(QFile::encodeName(path), bytes) == 0 && ::rename(QFile::encodeName(path), QFile::encodeName(f.folders.file(qs("bad\uFFFD.bmp")))) == 0);
-            path = QFile::decodeName(bytes);
+            QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(f.folders.root.path()) + "/bad\xff.bmp") == 0);
+            QVERIFY(::rename(QFile::encodeName(path), QFile::encodeName(f.folders.file(qs("bad\uFFFD.bmp")))) == 0);
+            path = f.folders.file(qs("bad\uFFFD.bmp"));
         }
         if (choice == "missing" || choice == "text" || choice == "bad bytes")
             f.dialog.choices << path;
