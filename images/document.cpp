@@ -1,7 +1,5 @@
 #include "images/document.h"
 
-#include <QDir>
-
 #include "platform/files.h"
 #include "pictures/picture_files.h"
 #include "platform/runtime_error.h"
@@ -52,12 +50,19 @@ void transformReadable(DrawingSurface& surface, const AdjustmentSettings& settin
 
 Document::Document(ImageSlots imageSlots, DocumentServices services, ProgramPaths paths,
                    std::function<AdjustmentSettings()> readSettings)
-    : slots_(imageSlots), services_(services), paths_(std::move(paths)), readSettings_(std::move(readSettings)), load_(LoadPicture)
+    : slots_(imageSlots), services_(services), paths_(std::move(paths)), readSettings_(std::move(readSettings)), load_(LoadPicture),
+      workFile_(std::make_unique<WorkFile>(paths_.dataFolder, QString::fromLatin1(kWorkFileName)))
 {
 }
 
 void Document::startUp()
 {
+    // Saves keep their journals in the data folder; those of saves killed
+    // in an earlier run are finished first, whatever else start-up meets.
+    useSaveJournalFolder(paths_.dataFolder);
+    const QStringList recovered = recoverUnfinishedSaves(paths_.dataFolder);
+    if (!recovered.isEmpty())
+        services_.messages.show(recovered.join(QStringLiteral("\n\n")), MessageButtons::Ok);
     const QString placeholder = paths_.placeholder();
     proposedFileName_ = placeholder;
     Picture source = load_(placeholder);
@@ -107,16 +112,14 @@ void Document::apply()
         return;
     BusyScope busy(services_.busy);
     const AdjustmentSettings settings = readSettings_();
-    const QString workFile = paths_.workFile();
+    QString workFile;
     DrawingSurface& work = slots_.picture1;
     {
         AutoRedrawScope persistent(work);
         if (isPictureOpen()) {
             work.setPicture(slots_.image1.picture());
             transformReadable(work, settings);
-            if (!QDir().mkpath(paths_.dataFolder))
-                throw RuntimeError(RuntimeError::PathNotFound, paths_.dataFolder);
-            SaveScratchPicture(work.image(), workFile);
+            workFile = workFile_->save(work.image());
         }
     }
     const bool open = isPictureOpen();
@@ -137,9 +140,24 @@ void Document::apply()
 
 void Document::save()
 {
-    if (!isPictureOpen())
+    if (currentFileName_.isEmpty() || currentFileName_ == paths_.placeholder())
         return;
+    // Another name of the placeholder, or the placeholder put at the opened
+    // file's place since: never written, and the user is told.
+    if (!isPictureOpen())
+        throw RuntimeError(RuntimeError::PermissionDenied, currentFileName_)
+            .withNote(QStringLiteral("この名前は今、プログラムの画像 NoImage.bmp を指しているため、保存しませんでした。"));
     SavePicture(slots_.image2.picture(), currentFile_.isNull() ? saveTargetOf(currentFileName_) : currentFile_);
+    // A file replaced by the save is the opened file from now on.
+    if (!currentFile_.isNull()) {
+        try {
+            const UserFile saved = findUserFile(currentFile_.path);
+            if (saved.path == currentFile_.path)
+                currentFile_ = saved;
+        } catch (const RuntimeError&) {
+            // Gone already: the next save makes it anew.
+        }
+    }
     services_.messages.show(qs(text::kSaveDone), MessageButtons::Ok);
 }
 

@@ -10,10 +10,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 #include "engine/pixel_transform.h"
 #include "images/paths.h"
 #include "platform/files.h"
+#include "platform/scratch_file.h"
 #include "platform/services.h"
 #include "platform/surfaces.h"
 
@@ -50,6 +52,8 @@ public:
 
     // Loads the placeholder into the source view, the result view and the
     // preview surface; makes the placeholder the current and proposed name.
+    // First it finishes what saves killed in an earlier run left (their
+    // journals in the data folder), and tells the user what it did.
     void startUp();
     // Puts the source view's picture on the preview surface.
     void copyToPreview();
@@ -60,7 +64,8 @@ public:
     // After a confirmation, transforms the source picture into the result view
     // through the work file.
     void apply();
-    // Writes the result view over the current file.
+    // Writes the result view over the current file. A name that leads to
+    // the placeholder is refused with an error.
     void save();
     // After a confirmation, puts the placeholder back into both views.
     void clear();
@@ -72,6 +77,9 @@ public:
     const QString& currentFileName() const { return currentFileName_; }
     const QString& proposedFileName() const { return proposedFileName_; }
     const ProgramPaths& paths() const { return paths_; }
+    // This copy's work file (another name when another running copy holds
+    // the usual one).
+    const QString& workFile() const { return workFile_->path(); }
 
     // Where pictures come from; LoadPicture unless replaced.
     using PictureLoader = std::function<Picture(const QString& path)>;
@@ -86,6 +94,7 @@ private:
     UserFile currentFile_; // the file the current name led to when it was opened
     QString proposedFileName_;
     PictureLoader load_;
+    std::unique_ptr<WorkFile> workFile_;
 };
 
 } // namespace penumbrix

@@ -5,7 +5,9 @@
 // executable (<prefix>/bin/penumbrix finds <prefix>/share/penumbrix), and
 // holds the placeholder picture, which is only ever read. The work file of
 // the apply pass lives in the user's own data folder for the program,
-// ~/.local/share/penumbrix by default, made when first needed.
+// ~/.local/share/penumbrix by default, made private (0700) when first
+// needed; workFile() is the name of a single running copy's work file (see
+// WorkFile for the others). Saves keep their journals there too.
 
 #include <QString>
 
@@ -20,7 +22,7 @@ struct ProgramPaths {
 
     // Absolute paths, spelled the same way every time.
     QString placeholder() const;
-    QString workFile() const;
+    QString workFile() const; // the first running copy's
 
     // The folders of the running program.
     static ProgramPaths forThisProgram();

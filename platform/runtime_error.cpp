@@ -14,6 +14,7 @@ QString RuntimeError::standardText(Code code)
 {
     switch (code) {
     case OutOfMemory: return QStringLiteral("メモリが不足しています。");
+    case BadFileName: return QStringLiteral("ファイル名または番号が不正です。");
     case FileNotFound: return QStringLiteral("ファイルが見つかりません。");
     case DeviceIoError: return QStringLiteral("デバイス I/O エラーです。");
     case DiskFull: return QStringLiteral("ディスクの空き容量が不足しています。");
@@ -25,6 +26,13 @@ QString RuntimeError::standardText(Code code)
     return QStringLiteral("アプリケーション定義またはオブジェクト定義のエラーです。");
 }
 
+RuntimeError& RuntimeError::withNote(const QString& note)
+{
+    note_ = note;
+    what_ = message().toStdString();
+    return *this;
+}
+
 QString RuntimeError::text() const { return standardText(code_); }
 
 QString RuntimeError::message() const
@@ -32,6 +40,8 @@ QString RuntimeError::message() const
     QString m = QStringLiteral("実行時エラー '%1':\n\n%2").arg(number()).arg(text());
     if (!path_.isEmpty())
         m += QStringLiteral("\n\n%1").arg(path_);
+    if (!note_.isEmpty())
+        m += QStringLiteral("\n\n%1").arg(note_);
     return m;
 }
 

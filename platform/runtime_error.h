@@ -14,6 +14,7 @@ class RuntimeError : public std::exception {
 public:
     enum Code {
         OutOfMemory = 7,
+        BadFileName = 52,
         FileNotFound = 53,
         DeviceIoError = 57,
         DiskFull = 61,
@@ -30,6 +31,11 @@ public:
     QString text() const;          // the standard Japanese text of the number
     const QString& path() const { return path_; }
     const QString& detail() const { return detail_; } // optional, for the curious
+    // A Japanese sentence for the user, shown under the path: what became of
+    // the file (a copy that holds the old content, a picture saved whose
+    // flush could not be confirmed).
+    const QString& note() const { return note_; }
+    RuntimeError& withNote(const QString& note);
     QString message() const;       // what the message box shows
     const char* what() const noexcept override { return what_.c_str(); }
 
@@ -39,6 +45,7 @@ private:
     Code code_;
     QString path_;
     QString detail_;
+    QString note_;
     std::string what_;
 };
 

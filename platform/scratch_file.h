@@ -6,13 +6,39 @@
 
 namespace penumbrix {
 
-// Writes a picture as a BMP file for the program's own work file: 32 bits a
-// pixel in the picture's own byte order, so that writing it and loading it
-// back copy the pixels and convert none. The file is rewritten in place and
-// not flushed to disk: it is read back at once and never holds the only
-// copy of anything, so it needs neither the atomic replacement nor the
-// flush that protect the user's files. Throws RuntimeError: path not found,
-// permission denied, disk full.
-void SaveScratchPicture(const Picture& picture, const QString& path);
+// The apply pass's work file, of one running copy of the program. The
+// first copy takes the given name in the data folder; a copy started while
+// that one is held takes the name with "-2", "-3" ... before its extension.
+// A copy holds its file locked (flock) from its first write to its end, so
+// no two copies ever write or read back one file. The folder is made
+// private (0700) and the file is the user's alone (0600).
+//
+// The file holds a BMP of 32 bits a pixel in the picture's own byte order,
+// so that writing it and loading it back copy the pixels and convert none.
+// It is rewritten in place and not flushed to disk: it is read back at once
+// and never holds the only copy of anything.
+class WorkFile {
+public:
+    WorkFile(QString folder, QString name);
+    ~WorkFile();
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+
+    // Writes the picture and returns the path to read it back from. A
+    // failed write removes what it wrote. Throws RuntimeError: path not
+    // found (the folder can't be made), permission denied, disk full.
+    QString save(const Picture& picture);
+    // The file this copy holds, or the name it will try first.
+    const QString& path() const { return path_; }
+
+private:
+    void claim();
+    void release();
+
+    QString folder_;
+    QString name_;
+    QString path_;
+    int fd_ = -1;
+};
 
 } // namespace penumbrix

@@ -31,6 +31,13 @@ struct Rig {
         form.show();
         (void)QTest::qWaitForWindowActive(&form); // for the shortcuts and the focus
     }
+    // Another running copy of the program, on the folders `paths` names.
+    explicit Rig(const ProgramPaths& paths) : form{{messages, dialog, browser}, paths}
+    {
+        form.Form_Load();
+        form.show();
+        (void)QTest::qWaitForWindowActive(&form);
+    }
     template <class T = QWidget>
     T* find(const char* name) const { return form.findChild<T*>(QString::fromLatin1(name)); }
     QScrollBar* bar(Setting s) const { return find<QScrollBar>(settingInfo(s).barName); }

@@ -4,7 +4,11 @@
 #include <QDirIterator>
 #include <QScopeGuard>
 
+#include <csignal>
+#include <map>
 #include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -21,18 +25,20 @@ namespace {
 bool samePixels(const QImage& a, const QImage& b) { return toPicture(a) == toPicture(b); }
 
 // While alive, the process acts as another user: "uid:gid[,group...]"; "" stays root.
+bool actAs(const QString& who)
+{
+    const QStringList ids = who.split(QRegularExpression("[:,]"), Qt::SkipEmptyParts);
+    std::vector<gid_t> groups;
+    for (const QString& id : ids.mid(1))
+        groups.push_back(id.toUInt());
+    return ids.isEmpty() || (::setgroups(groups.size(), groups.data()) == 0 && ::setegid(groups[0]) == 0 && ::seteuid(ids[0].toUInt()) == 0);
+}
 struct ActingAs {
     explicit ActingAs(const QString& who) : active_(!who.isEmpty())
     {
         saved_.resize(std::size_t(::getgroups(0, nullptr)));
         ::getgroups(int(saved_.size()), saved_.data());
-        if (!active_)
-            return;
-        const QStringList ids = who.split(QRegularExpression("[:,]"));
-        std::vector<gid_t> groups;
-        for (const QString& id : ids.mid(1))
-            groups.push_back(id.toUInt());
-        QVERIFY(::setgroups(groups.size(), groups.data()) == 0 && ::setegid(groups[0]) == 0 && ::seteuid(ids[0].toUInt()) == 0);
+        QVERIFY(actAs(who));
     }
     ~ActingAs()
     {
@@ -43,11 +49,56 @@ struct ActingAs {
     std::vector<gid_t> saved_;
 };
 
-// The test is linked with fsync and renameat wrapped: the faultAt-th call of
-// the one named faultCall fails as a failing disk would.
+// The test is linked with fsync and renameat wrapped: the calls numbered in
+// faultsAt of the one named faultCall fail as a failing disk would.
 QString faultCall;
-int faultAt = 0;
-bool injected(const char* call) { return faultCall == QLatin1String(call) && --faultAt == 0 && (errno = EIO); }
+QList<int> faultsAt;
+int faultCalls = 0;
+bool injected(const char* call) { return faultCall == QLatin1String(call) && faultsAt.contains(++faultCalls) && (errno = EIO); }
+
+// The BMP a save writes, by the format's rule: 24 bits, bottom-up, rows padded to 4 bytes.
+QByteArray expectedBmp(const QImage& picture)
+{
+    const QImage p = toPicture(picture);
+    const int rowBytes = (p.width() * 3 + 3) / 4 * 4;
+    QByteArray bmp(54 + rowBytes * p.height(), '\0');
+    const auto put = [&](int at, quint32 v, int n = 4) {
+        for (int i = 0; i < n; ++i)
+            bmp[at + i] = char(v >> 8 * i);
+    };
+    bmp[0] = 'B', bmp[1] = 'M';
+    put(2, bmp.size()), put(10, 54), put(14, 40), put(18, p.width()), put(22, p.height()), put(26, 1, 2), put(28, 24, 2);
+    put(34, rowBytes * p.height()), put(38, p.dotsPerMeterX()), put(42, p.dotsPerMeterY());
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x)
+            put(54 + (p.height() - 1 - y) * rowBytes + 3 * x, quint32(colourAt(p, x, y)) >> 16 | (colourAt(p, x, y) & 0xFF00) | (colourAt(p, x, y) & 0xFF) << 16, 3);
+    return bmp;
+}
+
+// A save run in a child process (this program, started again), which
+// kills itself with SIGKILL when the save reaches `stage`.
+QByteArray killAt;
+int killedSave(char** argv)
+{
+    killAt = argv[2];
+    if (!actAs(QString::fromLatin1(argv[6])))
+        return 2;
+    useSaveJournalFolder(QFile::decodeName(argv[3]));
+    setSaveStageHook([](const char* stage) {
+        if (killAt == stage)
+            ::raise(SIGKILL);
+    });
+    SavePicture(LoadPicture(QFile::decodeName(argv[4])), findUserFile(QFile::decodeName(argv[5])));
+    return 3; // the stage was never reached
+}
+
+// What the next start tells of a killed save.
+QString recoveryNote(const QString& stage)
+{
+    return qs(stage == "written" || stage == "linked" ? "前回の保存は中断されました。ファイルは保存前のままです。"
+              : stage == "renamed" || stage == "done" ? "前回の保存は中断されましたが、新しい画像は保存されています。"
+                                                      : "前回中断された保存を取り消し、ファイルを保存前の画像に戻しました。");
+}
 
 } // namespace
 
@@ -109,6 +160,8 @@ private slots:
         QTest::newRow("open cancelled after clearing") << "cleared" << "cancel" << "";
         QTest::newRow("no such file") << "open" << "missing" << qs("実行時エラー '53':\n\nファイルが見つかりません。");
         QTest::newRow("a text file named .bmp") << "open" << "text" << qs("実行時エラー '481':\n\nピクチャが不正です。");
+        QTest::newRow("a name whose bytes are no text, beside the name they read as")
+            << "open" << "bad bytes" << qs("実行時エラー '52':\n\nファイル名または番号が不正です。");
         QTest::newRow("clear cancelled") << "open" << "clear cancelled" << clear;
         QTest::newRow("clear without the placeholder") << "open" << "clear, no placeholder"
                                                        << qs("実行時エラー '53':\n\nファイルが見つかりません。");
@@ -126,10 +179,17 @@ private slots:
             f.form.cmdDelete_Click();
         const qint64 previewKey = f.picture2.image().cacheKey();
         const auto views = f.views();
-        const QString name = f.doc().currentFileName(), path = f.folders.file("second.bmp");
+        const QString name = f.doc().currentFileName();
+        QString path = f.folders.file("second.bmp");
         if (choice == "text")
             writeBytes(path, "this is no picture\n");
-        if (choice == "missing" || choice == "text")
+        if (choice == "bad bytes") { // "bad\xff.bmp" read as "bad\uFFFD.bmp", which is another file
+            SavePicture(patternPicture(9, 9), path);
+            QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(f.folders.root.path()) + "/bad\xff.bmp") == 0);
+            QVERIFY(::rename(QFile::encodeName(path), QFile::encodeName(f.folders.file(qs("bad\uFFFD.bmp")))) == 0);
+            path = f.folders.file(qs("bad\uFFFD.bmp"));
+        }
+        if (choice == "missing" || choice == "text" || choice == "bad bytes")
             f.dialog.choices << path;
         if (choice.startsWith("clear")) {
             f.messages.answers = {choice == "clear cancelled" ? kMessageCancel : kMessageOk};
@@ -155,10 +215,11 @@ private slots:
     {
         // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
         // written in the link), "h:name>file" (a hard link), "a:link>target" (a
-        // link changed after the file was opened).
+        // link changed after the file was opened), "A:name>file" (a hard link
+        // put over a name after the file was opened).
         QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QString>("chosen"); // the name given to the dialog
-        QTest::addColumn<QString>("file");   // the file the kernel finds: read, and written by save
+        QTest::addColumn<QString>("file");   // the file the kernel finds when saving: written by save
         const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
         QTest::newRow("the placeholder itself") << QStringList() << P << P;
         QTest::newRow("the placeholder with ./ and ../") << QStringList() << "share/penumbrix/./../penumbrix/NoImage.bmp" << P;
@@ -182,6 +243,10 @@ private slots:
             << QStringList{"d:share/penumbrix/sub", "f:u/NoImage.bmp", "l:u/L>../share/penumbrix/sub",
                            "l:u/back.bmp>L/../NoImage.bmp"}
             << "u/back.bmp" << P;
+        QTest::newRow("another file hard-linked over it after opening")
+            << QStringList{"f:pics/photo.bmp", "f:other.bmp", "A:pics/photo.bmp>other.bmp"} << "pics/photo.bmp" << "pics/photo.bmp";
+        QTest::newRow("the placeholder hard-linked over it after opening")
+            << QStringList{"f:photo.bmp", "A:photo.bmp>" + P} << "photo.bmp" << P;
     }
 
     void linkLayouts()
@@ -194,7 +259,7 @@ private slots:
         quint32 seed = 10;
         const auto build = [&](bool afterOpening) {
             for (const QString& entry : layout) {
-                if (entry.startsWith("a:") != afterOpening)
+                if ((entry.startsWith("a:") || entry.startsWith("A:")) != afterOpening)
                     continue;
                 const QString name = root.filePath(entry.mid(2).section('>', 0, 0)), target = entry.section('>', 1);
                 QDir().mkpath(QFileInfo(name).path());
@@ -202,11 +267,11 @@ private slots:
                     QVERIFY(QDir().mkpath(name));
                 if (entry.startsWith("f:"))
                     SavePicture(patternPicture(20, 10, ++seed), name);
-                if (entry.startsWith("a:"))
+                if (afterOpening)
                     QFile::remove(name);
                 if (entry.startsWith("l:") || entry.startsWith("a:"))
                     QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
-                if (entry.startsWith("h:"))
+                if (entry.startsWith("h:") || entry.startsWith("A:"))
                     QCOMPARE(::link(QFile::encodeName(root.filePath(target)).constData(), QFile::encodeName(name).constData()), 0);
             }
         };
@@ -224,13 +289,14 @@ private slots:
             }
             return all;
         };
-        const Picture opened = LoadPicture(root.filePath(file));
+        const Picture opened = LoadPicture(root.filePath(chosen));
         f.open(root.filePath(chosen));
         build(true);
         QMap<QString, QByteArray> expected = tree();
         QCOMPARE(f.doc().currentFileName(), root.filePath(chosen));
         QVERIFY(samePixels(f.image1.picture(), opened));
-        const bool pictureOpen = file != QLatin1String("share/penumbrix/NoImage.bmp");
+        const QString P = QStringLiteral("share/penumbrix/NoImage.bmp");
+        const bool pictureOpen = file != P;
         QCOMPARE(f.doc().isPictureOpen(), pictureOpen);
 
         // Save writes that file and nothing else; never the placeholder.
@@ -239,6 +305,9 @@ private slots:
         f.form.Command1_Click();
         QMap<QString, QByteArray> now = tree();
         QCOMPARE(f.messages.texts.contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
+        // A save refused because the name leads to the placeholder says so,
+        // unless the name is the placeholder path itself.
+        QCOMPARE(f.lastIsError(70), !pictureOpen && chosen != P);
         if (pictureOpen) {
             const Picture saved = LoadPicture(root.filePath(file));
             QVERIFY(samePixels(saved, f.image2.picture()) && !samePixels(saved, opened));
@@ -256,6 +325,9 @@ private slots:
         QTest::newRow("apply with no picture open") << "no picture" << 0;
         QTest::newRow("apply: work file a symbolic link to the user's file") << "symlink" << -1;
         QTest::newRow("apply: work file a hard link to the user's file") << "hardlink" << -1;
+        QTest::newRow("apply: work file a named pipe") << "fifo" << -1;
+        QTest::newRow("apply: a longer work file, readable by all, from an earlier run") << "longer" << -1;
+        QTest::newRow("apply: disk full") << "full" << 61;
         QTest::newRow("apply: data folder is a file") << "data folder is a file" << 76;
         QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
         QTest::newRow("apply: memory runs out") << "no memory" << 7;
@@ -268,9 +340,17 @@ private slots:
         QFETCH(int, error);
         Rig f;
         const QString folder = f.folders.file("pictures"), data = f.folders.paths.dataFolder;
-        QDir().mkpath(folder), QDir().mkpath(data);
-        const QString path = f.userPicture("pictures/a.bmp");
+        const bool made = QStringList{"symlink", "hardlink", "fifo", "longer", "full"}.contains(how); // the data folder, before the program
+        QDir().mkpath(folder), made && QDir().mkpath(data);
+        const QString path = f.userPicture("pictures/a.bmp", 640, 300);
         const QByteArray original = fileBytes(path), workFile = QFile::encodeName(f.folders.paths.workFile());
+        if (how == "full" && ::mount("tmpfs", QFile::encodeName(data), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("needs root to mount a small file system");
+        const auto unmount = qScopeGuard([&] { if (how == "full") ::umount2(QFile::encodeName(data), MNT_DETACH); });
+        if (how == "fifo")
+            QCOMPARE(::mkfifo(workFile, 0600), 0);
+        if (how == "longer")
+            QVERIFY(writeBytes(workFile, QByteArray(1 << 20, 'x')) && ::chmod(workFile, 0644) == 0);
         if (how != "no picture")
             f.open(path);
         f.bar(Setting::Light)->setValue(250);
@@ -306,8 +386,24 @@ private slots:
         QCOMPARE(f.lastIsError(error), error > 0);
         QVERIFY(f.form.cursor().shape() != Qt::WaitCursor && !f.picture1.autoRedraw());
         QVERIFY(error == -1 ? f.image2.picture().constBits() == loaded.constBits() : f.views() == views);
-        if (error == 0)
-            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && f.picture1.picture().isNull());
+        if (error == 0 || how == "full")
+            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && (error || f.picture1.picture().isNull()));
+        // A data folder the program made is private, its work file the user's alone; the
+        // file is the picture's memory after a header, cut to its length.
+        struct stat st {};
+        if (!made && error && error != 76)
+            QVERIFY(::stat(QFile::encodeName(data), &st) == 0 && (st.st_mode & 0777) == 0700);
+        if (error == -1 || error == 481 || error == 7)
+            QVERIFY(::stat(workFile, &st) == 0 && (st.st_mode & 0777) == 0600);
+        if (error == -1) {
+            const QImage r = f.image2.picture();
+            QByteArray header(4096, '\0');
+            for (auto [at, v] : std::map<int, quint32>{{0, 'B' | 'M' << 8}, {2, 4096 + r.sizeInBytes()}, {10, 4096}, {14, 40}, {18, r.width()},
+                                                       {22, -r.height()}, {26, 1 | 32 << 16}, {30, 3}, {34, r.sizeInBytes()}, {38, r.dotsPerMeterX()},
+                                                       {42, r.dotsPerMeterY()}, {54, 0xFF}, {58, 0xFF00}, {62, 0xFF0000}})
+                header.replace(at, 4, QByteArray(reinterpret_cast<const char*>(&v), 4)); // little-endian
+            QCOMPARE(fileBytes(f.folders.paths.workFile()), header + QByteArray(reinterpret_cast<const char*>(r.constBits()), r.sizeInBytes()));
+        }
         if (how != "folder removed") {
             QCOMPARE(fileBytes(path), original);
             QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bmp"});
@@ -327,18 +423,30 @@ private slots:
         QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
         QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
         QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
-        QTest::newRow("second hard link") << "0:0" << 0644 << 0755 << "" << "hardlink" << 0;
+        QTest::newRow("inode flags, saved by root") << "0:0" << 0644 << 0755 << "" << "flags" << 0;
+        QTest::newRow("trusted attribute, saved by the file's owner") << "2001:2001" << 0644 << 0755 << "2001:2001" << "trusted" << 0;
+        QTest::newRow("second hard link, longer than the new picture") << "0:0" << 0644 << 0755 << "" << "hardlink longer" << 0;
         QTest::newRow("name of 255 bytes") << "0:0" << 0644 << 0755 << "" << "long name" << 0;
         QTest::newRow("path of 4090 characters") << "0:0" << 0644 << 0755 << "" << "long path" << 0;
         QTest::newRow("removed since it was opened") << "0:0" << 0644 << 0755 << "" << "removed" << 0;
+        QTest::newRow("a named pipe put in its place") << "0:0" << 0644 << 0755 << "" << "fifo" << 70;
         QTest::newRow("0444 file, saved by root") << "0:0" << 0444 << 0755 << "" << "" << 70;
         QTest::newRow("file in a 0555 folder, saved by root") << "0:0" << 0644 << 0555 << "" << "" << 70;
         QTest::newRow("another owner's 0644 file") << "2000:2000" << 0644 << 0777 << "2001:2001" << "" << 70;
         QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
-        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 2" << 57;
+        QTest::newRow("flush of the new file fails") << "0:0" << 0644 << 0755 << "" << "fail fsync 1" << 57;
+        QTest::newRow("folder's flush fails after the rename") << "0:0" << 0644 << 0755 << "" << "fail fsync 2 saved" << 57;
+        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3" << 57;
+        QTest::newRow("flush and undo fail, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3,4 copy kept" << 57;
         QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
         QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
         QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
+        // A save killed (SIGKILL) at each stage, then a start of the program.
+        for (const char* stage : {"written", "linked", "renamed"})
+            QTest::newRow(qPrintable(QString("killed when %1").arg(stage))) << "0:0" << 0644 << 0755 << "" << QString("killed %1").arg(stage) << 0;
+        for (const char* stage : {"copied", "rewritten", "done"})
+            QTest::newRow(qPrintable(QString("killed when %1, in place").arg(stage))) << "0:0" << 0644 << 0755 << "" << QString("hardlink killed %1").arg(stage) << 0;
+        QTest::newRow("a group member's save killed half-way") << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "killed rewritten" << 0;
     }
 
     void saveTargets()
@@ -367,6 +475,10 @@ private slots:
         const QString path = folder + '/' + name, link = folder + "/link.bmp";
         const QByteArray file = QFile::encodeName(path);
         f.userPicture(path.mid(f.folders.root.path().size() + 1));
+        if (extra.contains("longer")) {
+            QFile longer(path);
+            QVERIFY(longer.open(QIODevice::Append) && longer.write(QByteArray(5000, 'x')) == 5000);
+        }
         const uid_t uid = owner.section(':', 0, 0).toUInt(), gid = owner.section(':', 1).toUInt();
         QVERIFY(::chown(file, uid, gid) == 0 && ::chmod(file, mode_t(mode)) == 0 && ::chown(at, uid, gid) == 0);
         if (extra.contains("hardlink"))
@@ -379,11 +491,21 @@ private slots:
         }
         if (extra.contains("xattr") && ::setxattr(file, "user.penumbrix.note", "kept", 4, 0) != 0)
             QSKIP("no extended attributes on this file system");
-        const auto attributes = [&] { // owner, group, mode, links and every extended attribute
+        if (extra.contains("trusted") && ::setxattr(file, "trusted.penumbrix", "kept", 4, 0) != 0)
+            QSKIP("no trusted attributes here");
+        const auto flags = [&](int set = 0) { // chattr's flags, after setting `set`
+            const int fd = ::open(file, O_RDONLY | O_NONBLOCK);
+            int value = 0;
+            const bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &value) == 0 && (!set || (value |= set, ::ioctl(fd, FS_IOC_SETFLAGS, &value) == 0));
+            return ::close(fd) == 0 && ok ? value : -1;
+        };
+        if (extra.contains("flags") && flags(FS_NODUMP_FL | FS_NOATIME_FL) == -1) // chattr +d +A
+            QSKIP("no inode flags on this file system");
+        const auto attributes = [&] { // owner, group, mode, links, inode flags and every extended attribute
             struct stat st {};
             ::stat(file, &st);
             QStringList all{QString::number(st.st_uid), QString::number(st.st_gid), QString::number(st.st_mode, 8),
-                            QString::number(st.st_nlink)};
+                            QString::number(st.st_nlink), QString::number(flags(), 16)};
             char names[1024];
             const ssize_t n = ::listxattr(file, names, sizeof names);
             for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names + i)) + 1) {
@@ -398,31 +520,99 @@ private slots:
         f.form.Command2_Click(); // the result differs from the file
         QVERIFY(::chmod(at, mode_t(folderMode)) == 0);
         const QByteArray before = fileBytes(path);
+        const QImage result = f.image2.picture();
         const QStringList kept = attributes();
-        const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-        if (extra.contains("removed"))
+        const auto entries = [&] { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System); };
+        const QStringList entriesBefore = entries();
+        if (extra.contains("removed") || extra.contains("fifo"))
             QVERIFY(QFile::remove(path));
+        if (extra.contains("fifo"))
+            QCOMPARE(::mkfifo(file, 0644), 0);
         if (extra.contains("read-only"))
             QVERIFY(::mount(nullptr, at, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
         const QString filler = folder + "/filler";
         if (extra.contains("full"))
             QVERIFY(!writeBytes(filler, QByteArray(1 << 20, 'x'))); // more than fits
-        {
+        const QString killed = extra.section("killed ", 1).section(' ', 0, 0);
+        if (killed.isEmpty()) {
             ActingAs as(saver);
             faultCall = extra.section("fail ", 1).section(' ', 0, 0);
-            faultAt = extra.section("fail ", 1).section(' ', 1).toInt();
+            faultsAt.clear(), faultCalls = 0;
+            for (const QString& n : extra.section("fail ", 1).section(' ', 1, 1).split(',', Qt::SkipEmptyParts))
+                faultsAt << n.toInt();
             f.form.Command1_Click();
             faultCall.clear();
+        } else {
+            // The save runs in a child that kills itself at the stage; the
+            // saver's data folder is its own.
+            const QString next = f.folders.file("next.bmp"), data = f.folders.paths.dataFolder;
+            SavePicture(result, next);
+            QVERIFY(::chmod(QFile::encodeName(QFileInfo(data).path()), 0755) == 0 && ::chown(QFile::encodeName(data), uid_t(saver.section(':', 0, 0).toUInt()), gid_t(-1)) == 0);
+            QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--killed-save", killed, data, next, path, saver}), -1);
+            // A copy kept through the kill has the file's group and mode, and its owner where the saver may give it.
+            const QString copy = folder + '/' + name + ".before-save-" + entries().filter(name + ".before-save-").value(0).section('-', -1);
+            struct stat st {};
+            if (killed == "copied" || killed == "rewritten")
+                QVERIFY(::stat(QFile::encodeName(copy), &st) == 0 && st.st_gid == gid && (st.st_mode & 0777) == mode_t(mode)
+                        && (st.st_uid == uid || !saver.isEmpty()) && fileBytes(copy) == before);
         }
         QFile::remove(filler);
-        QVERIFY2(error ? f.lastIsError(error) : f.messages.texts.last() == qs(text::kSaveDone),
-                 qPrintable(f.messages.texts.last().left(40)));
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), entries);
-        QVERIFY(error ? fileBytes(path) == before : samePixels(LoadPicture(path), f.image2.picture()));
-        if (!extra.contains("removed"))
+        const bool saved = killed.isEmpty() ? !error || extra.contains("saved") : killed == "renamed" || killed == "done";
+        if (killed.isEmpty())
+            QVERIFY2(error ? f.lastIsError(error) : f.messages.texts.last() == qs(text::kSaveDone), qPrintable(f.messages.texts.last().left(40)));
+        // What is told of a file the save changed after all, or of the copy that holds the old content.
+        if (extra.contains("saved"))
+            QVERIFY(f.messages.texts.last().endsWith(qs("新しい画像は保存されましたが、フォルダーへの書き込みを確認できませんでした。")));
+        const QString copy = f.messages.texts.last().section(qs("保存前の内容は次のファイルに残っています:\n"), 1);
+        QVERIFY(!extra.contains("copy kept") || (copy.startsWith(path + ".before-save-") && fileBytes(copy) == before));
+        // The next start finishes a killed save, or undoes what a failed undo left.
+        if (!killed.isEmpty() || extra.contains("copy kept")) {
+            ActingAs as(saver);
+            f.form.Form_Load();
+            QCOMPARE(f.messages.texts.last(), (killed.isEmpty() ? recoveryNote("copied") : recoveryNote(killed)) + '\n' + path);
+        }
+        QCOMPARE(entries(), entriesBefore);
+        struct stat st {};
+        QVERIFY(extra.contains("fifo") ? ::lstat(file, &st) == 0 && S_ISFIFO(st.st_mode)
+                : saved ? fileBytes(path) == expectedBmp(result) : fileBytes(path) == before);
+        if (!extra.contains("removed") && !extra.contains("fifo"))
             QCOMPARE(attributes(), kept);
+        const mode_t umask = ::umask(022); // a file made anew is made as any new file
+        QVERIFY(::umask(umask) == 022 && (!extra.contains("removed") || (::stat(file, &st) == 0 && (st.st_mode & 07777) == (0666 & ~umask))));
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    // Two running copies on one data folder: each reads back only its own
+    // work file, and two saves of one file never mix.
+    void twoCopiesShareTheDataFolder()
+    {
+        Rig a, b(a.folders.paths);
+        const QString red = a.userPicture("red.bmp", 30, 20, 1), blue = a.userPicture("blue.bmp", 30, 80, 2);
+        a.open(red), b.open(blue);
+        a.bar(Setting::Light)->setValue(200);
+        const_cast<Document&>(a.doc()).setPictureLoader([&](const QString& p) { // while a reads back, b applies
+            b.form.Command2_Click();
+            return LoadPicture(p);
+        });
+        a.form.Command2_Click();
+        const_cast<Document&>(a.doc()).setPictureLoader(LoadPicture);
+        QVERIFY(a.image2.picture().size() == QSize(30, 20) && b.image2.picture().size() == QSize(30, 80));
+        QVERIFY(!samePixels(a.image2.picture(), LoadPicture(red)) && a.doc().workFile() != b.doc().workFile());
+        a.form.Command1_Click();
+        QCOMPARE(fileBytes(red), expectedBmp(a.image2.picture()));
+
+        // b saves the same file, hard-linked, while a's save is half-way.
+        QCOMPARE(::link(QFile::encodeName(red), QFile::encodeName(a.folders.file("red2.bmp"))), 0);
+        b.open(red);
+        b.form.Command2_Click();
+        static std::function<void(const char*)> onStage;
+        onStage = [&](const char* stage) { if (QByteArray(stage) == "rewritten") b.form.Command1_Click(); };
+        setSaveStageHook([](const char* stage) { onStage(stage); });
+        a.form.Command1_Click();
+        setSaveStageHook(nullptr);
+        QVERIFY(b.lastIsError(70) && b.messages.texts.last().endsWith(qs("別の Penumbrix がこのファイルを保存しています。")));
+        QVERIFY(a.messages.texts.last() == qs(text::kSaveDone) && fileBytes(red) == expectedBmp(a.image2.picture()));
     }
 
     // Whatever left the pointer busy, the boundary puts it back and reports
@@ -440,5 +630,14 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDocument)
+int main(int argc, char** argv)
+{
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication app(argc, argv);
+    if (argc == 7 && QByteArray(argv[1]) == "--killed-save")
+        return killedSave(argv);
+    TestDocument test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_document.moc"
