@@ -49,23 +49,40 @@ struct Session {
         if (!placeholder.isNull())
             SavePicture(placeholder, root.filePath("share/penumbrix/NoImage.bmp"));
 
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        waitFor([&] { return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()); });
-        env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine().trimmed()));
+        for (int tries = 0; tries < 10 && !startDisplay(); ++tries) {
+            xvfb.kill();
+            xvfb.waitForFinished(-1);
+        }
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("XDG_DATA_HOME", root.filePath("data"));
         env.insert("XDG_RUNTIME_DIR", root.path());
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(root.path());
+        program.setProcessChannelMode(QProcess::ForwardedChannels); // its warnings, in the test's log
         program.start(root.filePath("bin/penumbrix"), arguments);
         program.waitForStarted(-1);
+    }
+    // A display of its own, once it answers. (A display whose number a test
+    // run beside took at the same moment goes, and another is started.)
+    bool startDisplay()
+    {
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        waitFor([&] { return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()); });
+        const QByteArray number = xvfb.readLine().trimmed();
+        env.insert("DISPLAY", ":" + QString::fromLatin1(number));
+        return !number.isEmpty() && waitFor([&] { return !run("xdotool", {"getdisplaygeometry"}).isEmpty(); }, 10) &&
+               !xvfb.waitForFinished(200);
     }
     ~Session()
     {
         program.kill();
-        program.waitForFinished();
-        xvfb.kill();
-        xvfb.waitForFinished();
+        program.waitForFinished(-1);
+        // Ended in order, so that it takes its lock and socket with it: the
+        // next display may take its number, here or in a test run beside.
+        xvfb.terminate();
+        if (!xvfb.waitForFinished(60000))
+            xvfb.kill();
+        xvfb.waitForFinished(-1);
     }
 
     QByteArray run(const QString& tool, const QStringList& args)
@@ -93,6 +110,9 @@ struct Session {
                     found = id;
             return !found.isEmpty();
         });
+        if (found.isEmpty())
+            qWarning() << "no window" << title << "; the program ended:" << program.waitForFinished(100)
+                       << program.exitStatus() << program.exitCode() << "; the display shows" << run("xdotool", {"search", "--name", "."});
         return found;
     }
     int width(const QString& window)
