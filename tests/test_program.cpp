@@ -66,6 +66,7 @@ struct Session {
     // run beside took at the same moment goes, and another is started.)
     bool startDisplay()
     {
+        xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         waitFor([&] { return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()); });
         const QByteArray number = xvfb.readLine().trimmed();
@@ -112,7 +113,8 @@ struct Session {
         });
         if (found.isEmpty())
             qWarning() << "no window" << title << "; the program ended:" << program.waitForFinished(100)
-                       << program.exitStatus() << program.exitCode() << "; the display shows" << run("xdotool", {"search", "--name", "."});
+                       << program.exitStatus() << program.exitCode() << "; the display ended:" << xvfb.waitForFinished(100)
+                       << "; it shows" << run("xdotool", {"search", "--name", "."});
         return found;
     }
     int width(const QString& window)
