@@ -62,15 +62,18 @@ struct Session {
         program.start(root.filePath("bin/penumbrix"), arguments);
         program.waitForStarted(-1);
     }
-    // A display of its own, once it answers. (A display whose number a test
-    // run beside took at the same moment goes, and another is started.)
+    // A display of its own, once it answers. It is reached through the
+    // loopback, not through a socket in /tmp/.X11-unix: an X server starting
+    // beside it (another test run) unlinks such a socket while it looks for
+    // a free display number, and the program then finds no display.
     bool startDisplay()
     {
         xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-listen", "tcp", "-nolisten", "unix",
+                            "-nolisten", "local"});
         waitFor([&] { return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()); });
         const QByteArray number = xvfb.readLine().trimmed();
-        env.insert("DISPLAY", ":" + QString::fromLatin1(number));
+        env.insert("DISPLAY", "127.0.0.1:" + QString::fromLatin1(number));
         return !number.isEmpty() && waitFor([&] { return !run("xdotool", {"getdisplaygeometry"}).isEmpty(); }, 10) &&
                !xvfb.waitForFinished(200);
     }
