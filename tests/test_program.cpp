@@ -63,15 +63,20 @@ struct Session {
         program.waitForStarted(-1);
     }
     // A display of its own, once it answers. It is reached through the
-    // loopback, not through a socket in /tmp/.X11-unix: an X server starting
-    // beside it (another test run) unlinks such a socket while it looks for
-    // a free display number, and the program then finds no display.
+    // loopback, not through a socket in /tmp/.X11-unix, which an X server
+    // starting beside it (another test run) unlinks while it looks for a free
+    // display number; and its number is drawn from a range that servers
+    // looking for a free one don't reach, as their keymaps are compiled to
+    // files named by it. A number that is taken is drawn again.
     bool startDisplay()
     {
         xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-listen", "tcp", "-nolisten", "unix",
-                            "-nolisten", "local"});
-        waitFor([&] { return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()); });
+        xvfb.start("Xvfb", {":" + QString::number(200 + QRandomGenerator::global()->bounded(800)), "-displayfd", "1",
+                            "-screen", "0", "1024x768x24", "-listen", "tcp", "-nolisten", "unix", "-nolisten", "local"});
+        waitFor([&] {
+            return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()) ||
+                   xvfb.state() == QProcess::NotRunning;
+        });
         const QByteArray number = xvfb.readLine().trimmed();
         env.insert("DISPLAY", "127.0.0.1:" + QString::fromLatin1(number));
         return !number.isEmpty() && waitFor([&] { return !run("xdotool", {"getdisplaygeometry"}).isEmpty(); }, 10) &&
