@@ -67,12 +67,14 @@ struct Session {
     // starting beside it (another test run) unlinks while it looks for a free
     // display number; and its number is drawn from a range that servers
     // looking for a free one don't reach, as their keymaps are compiled to
-    // files named by it. A number that is taken is drawn again.
+    // files named by it. A number that is taken is drawn again. It never
+    // resets (by default it does when its last client leaves, refusing
+    // clients meanwhile).
     bool startDisplay()
     {
         xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         xvfb.start("Xvfb", {":" + QString::number(200 + QRandomGenerator::global()->bounded(800)), "-displayfd", "1",
-                            "-screen", "0", "1024x768x24", "-listen", "tcp", "-nolisten", "unix", "-nolisten", "local"});
+                            "-screen", "0", "1024x768x24", "-noreset", "-listen", "tcp", "-nolisten", "unix", "-nolisten", "local"});
         waitFor([&] {
             return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()) ||
                    xvfb.state() == QProcess::NotRunning;
