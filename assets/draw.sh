@@ -21,3 +21,9 @@ convert -size 96x96 gradient:'#fdf6e3-#d8c9a3' \
   -fill none -stroke '#7a4a00' -strokewidth 2 -draw 'circle 48,48 48,14' \
   -type TrueColor BMP3:penumbrix.bmp
 convert penumbrix.bmp -define icon:auto-resize=96 penumbrix.png
+
+# The desktop's icons: drawn in icons/penumbrix.svg (installed as the scalable
+# icon), rendered to the fixed sizes with rsvg-convert (librsvg2-bin).
+for size in 16 32 48 64 128 256; do
+  rsvg-convert -w "$size" -h "$size" icons/penumbrix.svg -o "icons/penumbrix-$size.png"
+done

@@ -84,7 +84,11 @@ void Document::open()
     const auto chosen = services_.openDialog.showOpen(qs(text::kImageFilter), proposedFileName_);
     if (!chosen)
         return;
-    const QString path = *chosen;
+    openFile(*chosen);
+}
+
+void Document::openFile(const QString& path)
+{
     proposedFileName_ = path;
     // Found once, as the kernel finds it: the load reads, and save replaces,
     // that file, whatever links and ".." the chosen name holds. One load

@@ -59,6 +59,10 @@ public:
     void copyToPreview();
     // Asks for a file and loads it into both views.
     void open();
+    // Loads the file at `path` into both views, as a file chosen in the open
+    // dialog is loaded (the command line and a drop come this way), and
+    // makes it the open dialog's proposed name.
+    void openFile(const QString& path);
     // Transforms the shown part of the preview surface in place.
     void preview();
     // After a confirmation, transforms the source picture into the result view

@@ -3,7 +3,8 @@
 # packages, when anything is missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev qt6-translations-l10n fonts-ipafont-gothic xdg-utils
-          xvfb xdotool x11-apps) # the last three: the test that runs the built program
+          xvfb xdotool x11-apps x11-utils # the test that runs the built program
+          desktop-file-utils appstream file) # the test of the installed files
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -61,6 +61,16 @@ class TestPictureFiles : public QObject {
     Q_OBJECT
 
 private slots:
+    // The conformance pictures live in a folder of their own: without it,
+    // their test is skipped, saying where they were looked for.
+    void init()
+    {
+        if (QByteArray(QTest::currentTestFunction()) == "conformance" && !QDir(kSuite).exists())
+            QSKIP(qPrintable("no conformance pictures in " + kSuite +
+                             ": set PENUMBRIX_TESTDATA_DIR to the folder that holds bmpsuite/ "
+                             "(cmake -DPENUMBRIX_TESTDATA_DIR=...)"));
+    }
+
     // Every conformance picture: the good ones, and the questionable ones
     // with a reference, load as their reference shows them; the others load
     // or are refused as no valid picture.

@@ -1,14 +1,36 @@
-// The built program, started the way a user starts it: a process of its own
-// on an X display of its own (Xvfb), driven by keys (xdotool) and looked at
-// through a window dump (xwd).
+// The program as a user starts it. The built program runs as a process of its
+// own on an X display of its own (Xvfb), driven by keys (xdotool), looked at
+// through window dumps (xwd) and window properties (xprop); its start-up code,
+// shared with main(), also runs in this process, where files are dropped on
+// the real main window.
 
 #include <QtTest>
+#include <QtWidgets>
 
+#include "fakes.h"
 #include "support.h"
+#include "ui/form1.h"
+#include "ui/frm_about.h"
+#include "ui/start_up.h"
 
 using namespace penumbrix;
+using namespace penumbrix::testing;
 
 namespace {
+
+QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Waits for `done`, looking again and again: what a loaded machine makes slow
+// only takes longer. False when it never came.
+bool waitFor(const std::function<bool()>& done, int seconds = 60)
+{
+    for (QDeadlineTimer deadline(seconds * 1000);; QThread::msleep(50)) {
+        if (done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+    }
+}
 
 // An install of the program in a temporary prefix: bin/penumbrix, and the
 // placeholder in share/penumbrix when one is given.
@@ -18,7 +40,7 @@ struct Session {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 
-    explicit Session(const Picture& placeholder)
+    explicit Session(const Picture& placeholder, const QStringList& arguments = {})
     {
         QDir().mkpath(root.filePath("bin"));
         QDir().mkpath(root.filePath("share/penumbrix"));
@@ -27,22 +49,51 @@ struct Session {
         if (!placeholder.isNull())
             SavePicture(placeholder, root.filePath("share/penumbrix/NoImage.bmp"));
 
-        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        while (xvfb.waitForReadyRead(10000) && !xvfb.canReadLine()) {
+        for (int tries = 0; tries < 10 && !startDisplay(); ++tries) {
+            xvfb.kill();
+            xvfb.waitForFinished(-1);
         }
-        env.insert("DISPLAY", ":" + QString::fromLatin1(xvfb.readLine().trimmed()));
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("XDG_DATA_HOME", root.filePath("data"));
         env.insert("XDG_RUNTIME_DIR", root.path());
         program.setProcessEnvironment(env);
-        program.start(root.filePath("bin/penumbrix"), {});
+        program.setWorkingDirectory(root.path());
+        program.setProcessChannelMode(QProcess::ForwardedChannels); // its warnings, in the test's log
+        program.start(root.filePath("bin/penumbrix"), arguments);
+        program.waitForStarted(-1);
+    }
+    // A display of its own, once it answers. It is reached through the
+    // loopback, not through a socket in /tmp/.X11-unix, which an X server
+    // starting beside it (another test run) unlinks while it looks for a free
+    // display number; and its number is drawn from a range that servers
+    // looking for a free one don't reach, as their keymaps are compiled to
+    // files named by it. A number that is taken is drawn again. It never
+    // resets (by default it does when its last client leaves, refusing
+    // clients meanwhile).
+    bool startDisplay()
+    {
+        xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        xvfb.start("Xvfb", {":" + QString::number(200 + QRandomGenerator::global()->bounded(800)), "-displayfd", "1",
+                            "-screen", "0", "1024x768x24", "-noreset", "-listen", "tcp", "-nolisten", "unix", "-nolisten", "local"});
+        waitFor([&] {
+            return xvfb.canReadLine() || (xvfb.waitForReadyRead(1000) && xvfb.canReadLine()) ||
+                   xvfb.state() == QProcess::NotRunning;
+        });
+        const QByteArray number = xvfb.readLine().trimmed();
+        env.insert("DISPLAY", "127.0.0.1:" + QString::fromLatin1(number));
+        return !number.isEmpty() && waitFor([&] { return !run("xdotool", {"getdisplaygeometry"}).isEmpty(); }, 10) &&
+               !xvfb.waitForFinished(200);
     }
     ~Session()
     {
         program.kill();
-        program.waitForFinished();
-        xvfb.kill();
-        xvfb.waitForFinished();
+        program.waitForFinished(-1);
+        // Ended in order, so that it takes its lock and socket with it: the
+        // next display may take its number, here or in a test run beside.
+        xvfb.terminate();
+        if (!xvfb.waitForFinished(60000))
+            xvfb.kill();
+        xvfb.waitForFinished(-1);
     }
 
     QByteArray run(const QString& tool, const QStringList& args)
@@ -50,29 +101,66 @@ struct Session {
         QProcess p;
         p.setProcessEnvironment(env);
         p.start(tool, args);
-        p.waitForFinished();
+        p.waitForFinished(-1);
         return p.readAllStandardOutput();
     }
-    // The shown window whose title matches, waiting for it to appear.
-    QString window(const QString& title)
+    // The shown windows whose title matches.
+    QStringList windows(const QString& title)
     {
-        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(50)) {
-            const auto ids = run("xdotool", {"search", "--onlyvisible", "--name", title}).split('\n');
-            if (!ids.first().isEmpty())
-                return QString::fromLatin1(ids.first());
+        return QString::fromLatin1(run("xdotool", {"search", "--onlyvisible", "--name", title}))
+            .split('\n', Qt::SkipEmptyParts);
+    }
+    // The shown window whose title matches and which is `narrower` or not
+    // than the main window, waiting for it to appear.
+    QString window(const QString& title, bool narrower = false)
+    {
+        QString found;
+        waitFor([&] {
+            for (const QString& id : windows(title))
+                if ((width(id) < 562) == narrower)
+                    found = id;
+            return !found.isEmpty();
+        });
+        if (found.isEmpty())
+            qWarning() << "no window" << title << "; the program ended:" << program.waitForFinished(100)
+                       << program.exitStatus() << program.exitCode() << "; the display ended:" << xvfb.waitForFinished(100)
+                       << "; it shows" << run("xdotool", {"search", "--name", "."});
+        return found;
+    }
+    int width(const QString& window)
+    {
+        const QByteArray geometry = run("xdotool", {"getwindowgeometry", window});
+        const qsizetype at = geometry.indexOf("Geometry: ");
+        return at < 0 ? 0 : geometry.mid(at + 10).split('x').first().toInt();
+    }
+    // Gives `window` the focus, waits until it has it, and types; until
+    // `done`, when given, typing again (keys that may be typed again without
+    // harm) should the first keys reach the window before it could take them.
+    bool key(const QString& window, const QString& keys, const std::function<bool()>& done = {})
+    {
+        for (int tries = 0; tries < 12; ++tries) {
+            waitFor([&] {
+                run("xdotool", {"windowfocus", "--sync", window});
+                return run("xdotool", {"getwindowfocus"}).trimmed() == window.toLatin1();
+            });
+            run("xdotool", QStringList{"key", "--clearmodifiers"} + keys.split(' '));
+            if (!done || waitFor(done, 5))
+                return true;
         }
-        return {};
+        return false;
     }
-    void key(const QString& window, const QString& keys)
+    int exitCode() { return program.waitForFinished(60000) ? program.exitCode() : -1; }
+    // The window that `window` is kept over (X11's WM_TRANSIENT_FOR), 0 if none.
+    qulonglong owner(const QString& window)
     {
-        run("xdotool", {"windowfocus", "--sync", window});
-        run("xdotool", QStringList{"key", "--clearmodifiers"} + keys.split(' '));
+        const QByteArray property = run("xprop", {"-id", window, "WM_TRANSIENT_FOR"});
+        const qsizetype at = property.indexOf("# ");
+        return at < 0 ? 0 : property.mid(at + 2).trimmed().toULongLong(nullptr, 16);
     }
-    int exitCode() { return program.waitForFinished(10000) ? program.exitCode() : -1; }
 
     // How many pixels of the window have `colour`, from an xwd dump: a
     // big-endian header, then 32-bit pixels in the masks 0xFF0000, 0xFF00, 0xFF.
-    int pixelsOf(const QString& window, QRgb colour, int* width = nullptr)
+    int pixelsOf(const QString& window, QRgb colour)
     {
         const QByteArray d = run("xwd", {"-silent", "-id", window});
         auto field = [&](int i) { return qFromBigEndian<quint32>(d.constData() + 4 * i); };
@@ -82,14 +170,27 @@ struct Session {
         int n = 0;
         for (qsizetype at = pixels; at + 4 <= std::min(end, d.size()); at += 4)
             n += ((field(7) ? qFromBigEndian<quint32>(d.constData() + at) : qFromLittleEndian<quint32>(d.constData() + at)) & 0xFFFFFF) == (colour & 0xFFFFFF);
-        if (width)
-            *width = int(field(4));
         return n;
     }
 };
 
 const QString kMain = QStringLiteral("^Penumbrix$");
 const QString kAbout = QString::fromUtf8("^ﾊﾞｰｼﾞｮﾝ情報$");
+const QRgb kPlaceholderColour = qRgb(0x3C, 0x9A, 0x5B);
+const QRgb kUserColour = qRgb(0xC8, 0x32, 0x64);
+
+Picture filled(int width, int height, QRgb colour)
+{
+    QImage picture(width, height, kPictureFormat);
+    picture.fill(QColor(colour));
+    return picture;
+}
+
+// Two views of 215 x 215 inside their borders, and the part of the preview
+// surface that the window shows.
+constexpr int kViews = 2 * 215 * 215;
+constexpr int kPreviewShown = 150 * 100;
+
 
 } // namespace
 
@@ -98,27 +199,59 @@ class TestProgram : public QObject {
 private slots:
     void init()
     {
-        for (const char* tool : {"Xvfb", "xdotool", "xwd"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                QSKIP("needs Xvfb, xdotool and xwd (scripts/deps.sh installs them)");
+        for (const char* tool : {"Xvfb", "xdotool", "xwd", "xprop"})
+            if (QStandardPaths::findExecutable(tool).isEmpty() && QTest::currentTestFunction() != QByteArray("startUpAndDrops"))
+                QSKIP("needs Xvfb, xdotool, xwd and xprop (scripts/deps.sh installs them)");
     }
 
-    // The placeholder beside the bin folder fills both views and the
-    // preview surface; Ctrl+Q ends the program.
-    void startsWithItsPlaceholder()
+    // The placeholder beside the bin folder fills both views and the preview
+    // surface; a file named on the command line then takes both views, and
+    // one that can't be opened is reported in a box kept over the main
+    // window, which goes on with its placeholder. Ctrl+Q ends the program.
+    void startsWithItsPlaceholderAndTheNamedFile_data()
     {
-        QImage placeholder(217, 217, kPictureFormat);
-        placeholder.fill(QColor(0x3C, 0x9A, 0x5B));
-        Session s(placeholder);
+        QTest::addColumn<QString>("file"); // empty: none named
+        QTest::addColumn<QByteArray>("content"); // empty: a BMP of the user's colour
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("nothing named") << QString() << QByteArray() << false;
+        QTest::newRow("a BMP with a Japanese name") << qs("写真.bmp") << QByteArray() << true;
+        QTest::newRow("text named .bmp") << qs("notes.bmp") << QByteArray("just text\n") << false;
+        QTest::newRow("a missing file") << qs("gone.bmp") << QByteArray("-") << false;
+        QTest::newRow("a name starting with a dash, after --") << qs("-scan.bmp") << QByteArray() << true;
+    }
+    void startsWithItsPlaceholderAndTheNamedFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, opens);
+        QTemporaryDir pictures;
+        if (file.isEmpty())
+            ;
+        else if (content.isEmpty())
+            SavePicture(filled(60, 40, kUserColour), pictures.filePath(file));
+        else if (content != "-")
+            QVERIFY(writeBytes(pictures.filePath(file), content));
+        QStringList arguments;
+        if (file.startsWith('-'))
+            arguments << "--";
+        if (!file.isEmpty())
+            arguments << pictures.filePath(file);
+        Session s(filled(217, 217, kPlaceholderColour), arguments);
         const QString main = s.window(kMain);
         QVERIFY(!main.isEmpty());
-        // Two views of 215 x 215 inside their borders, and the part of the
-        // preview surface that the window shows, once the window has drawn.
-        int width = 0, placeholderPixels = 0;
-        for (int tries = 0; tries < 50 && placeholderPixels < 2 * 215 * 215 + 150 * 100; ++tries, QThread::msleep(100))
-            placeholderPixels = s.pixelsOf(main, qRgb(0x3C, 0x9A, 0x5B), &width);
-        QCOMPARE(width, 562);
-        QVERIFY2(placeholderPixels >= 2 * 215 * 215 + 150 * 100, qPrintable(QString::number(placeholderPixels)));
+        if (!file.isEmpty() && !opens) {
+            const QString box = s.window(kMain, true);
+            QVERIFY(!box.isEmpty());
+            QCOMPARE(s.owner(box), main.toULongLong());
+            s.key(box, "Return");
+            QVERIFY(waitFor([&] { return s.windows(kMain).size() == 1; }));
+        }
+        const QRgb views = opens ? kUserColour : kPlaceholderColour;
+        const int expected = opens ? kViews : kViews + kPreviewShown;
+        int seen = 0;
+        QVERIFY2(waitFor([&] { return (seen = s.pixelsOf(main, views)) >= expected; }), qPrintable(QString::number(seen)));
+        if (opens) // the preview surface keeps the placeholder
+            QVERIFY(waitFor([&] { return s.pixelsOf(main, kPlaceholderColour) >= kPreviewShown; }));
         s.key(main, "ctrl+q");
         QCOMPARE(s.exitCode(), 0);
     }
@@ -126,18 +259,16 @@ private slots:
     void missingPlaceholderIsReportedAndEnds()
     {
         Session s({});
-        const QString box = s.window(QStringLiteral("^Penumbrix$"));
+        const QString box = s.window(kMain, true); // the error box, not the main window
         QVERIFY(!box.isEmpty());
-        int width = 0;
-        s.pixelsOf(box, 0, &width);
-        QVERIFY(width > 0 && width < 562); // the error box, not the main window
         s.key(box, "Return");
         QVERIFY(s.exitCode() > 0);
     }
 
     // The program ends when the main window and the about window are both
     // closed, in either order; Enter and Esc close the about window wherever
-    // its focus is.
+    // its focus is. The about window is kept over the main window while both
+    // are open.
     void programEndsWithItsLastWindow_data()
     {
         QTest::addColumn<bool>("mainFirst");
@@ -153,14 +284,91 @@ private slots:
         QFETCH(QString, keys);
         Session s(LoadPicture(QStringLiteral(PENUMBRIX_SOURCE_DIR "/assets/NoImage.bmp")));
         const QString main = s.window(kMain);
-        s.key(main, "ctrl+v");
-        const QString about = s.window(kAbout);
-        QVERIFY(!about.isEmpty());
-        s.key(mainFirst ? main : about, mainFirst ? QString("ctrl+q") : keys);
-        QVERIFY(!s.program.waitForFinished(500)); // still running
-        QCOMPARE(s.run("xdotool", {"search", "--onlyvisible", "--name", mainFirst ? kMain : kAbout}), QByteArray());
-        s.key(mainFirst ? about : main, mainFirst ? keys : QString("ctrl+q"));
+        QVERIFY(!main.isEmpty());
+        QVERIFY(s.key(main, "ctrl+v", [&] { return !s.windows(kAbout).isEmpty(); }));
+        const QString about = s.window(kAbout, true);
+        QCOMPARE(s.owner(about), main.toULongLong());
+        if (mainFirst) {
+            QVERIFY(s.key(main, "ctrl+q", [&] { return s.windows(kMain).isEmpty(); }));
+            QVERIFY(!s.program.waitForFinished(500)); // still running
+            QCOMPARE(s.windows(kAbout), QStringList{about});
+            s.key(about, keys);
+        } else {
+            s.key(about, keys);
+            QVERIFY(waitFor([&] { return s.windows(kAbout).isEmpty(); }));
+            QVERIFY(!s.program.waitForFinished(500)); // still running
+            QCOMPARE(s.windows(kMain), QStringList{main});
+            s.key(main, "ctrl+q");
+        }
         QCOMPARE(s.exitCode(), 0);
+    }
+
+    // The program's own start-up, in this process: Qt's texts speak
+    // Japanese, and the window takes a drop of one local file, opened as the
+    // open dialog opens it; anything else is refused while it is dragged
+    // over the window.
+    void startUpAndDrops_data()
+    {
+        QTest::addColumn<QStringList>("urls"); // "@name": a file in a temporary folder
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("outcome"); // 0 refused, 1 opened, else the error shown
+        QTest::newRow("a BMP") << QStringList{"@写真.bmp"} << "" << 1;
+        QTest::newRow("text named .bmp") << QStringList{"@notes.bmp"} << "" << int(RuntimeError::InvalidPicture);
+        QTest::newRow("a missing file") << QStringList{"@gone.bmp"} << "" << int(RuntimeError::FileNotFound);
+        QTest::newRow("two BMPs") << QStringList{"@写真.bmp", "@other.bmp"} << "" << 0;
+        QTest::newRow("text") << QStringList{} << "/tmp/写真.bmp" << 0;
+        QTest::newRow("another host's file") << QStringList{"file://far/tmp/a.bmp"} << "" << 0;
+        QTest::newRow("a web address") << QStringList{"https://penumbrix.example/a.bmp"} << "" << 0;
+    }
+    void startUpAndDrops()
+    {
+        QFETCH(QStringList, urls);
+        QFETCH(QString, text);
+        QFETCH(int, outcome);
+        ProgramFolders folders;
+        SavePicture(filled(30, 20, kUserColour), folders.file(qs("写真.bmp")));
+        SavePicture(filled(30, 20, kUserColour), folders.file("other.bmp"));
+        QVERIFY(writeBytes(folders.file("notes.bmp"), "just text\n"));
+        fakes::Messages messages;
+        fakes::OpenDialogScript dialog;
+        fakes::BrowserLog browser;
+        bool allClosed = false;
+        ProgramWindows windows({messages, dialog, browser});
+        QVERIFY(windows.start(folders.paths, std::nullopt, [&] { allClosed = true; }));
+        Form1& form = *windows.mainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+            QCOMPARE(QDialogButtonBox(QDialogButtonBox::Cancel).buttons().first()->text(), qs("キャンセル"));
+
+        QMimeData data;
+        QList<QUrl> list;
+        for (const QString& url : urls)
+            list << (url.startsWith('@') ? QUrl::fromLocalFile(folders.file(url.mid(1))) : QUrl(url));
+        data.setUrls(list);
+        data.setText(text);
+        const QPoint at = form.rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &enter);
+        // The drag ends with its drop, as a real one does, before anything is
+        // compared.
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&form, &drop);
+        QCOMPARE(enter.isAccepted(), outcome != 0);
+        if (outcome != 0)
+            QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QCOMPARE(drop.isAccepted(), outcome != 0);
+
+        // The open comes after the drop has ended.
+        const QString path = outcome == 1 ? folders.file(urls.first().mid(1)) : folders.paths.placeholder();
+        QTRY_COMPARE(form.document().currentFileName(), path);
+        QTRY_COMPARE(messages.texts.size(), outcome > 1 ? 1 : 0);
+        if (outcome > 1)
+            QVERIFY2(messages.texts.first().startsWith(qs("実行時エラー '%1'").arg(outcome)), qPrintable(messages.texts.first()));
+        QCOMPARE(dialog.proposed.size(), 0); // the open dialog never showed
+
+        form.close();
+        QTRY_VERIFY(allClosed);
     }
 };
 

@@ -1,6 +1,9 @@
 #include "ui/form1.h"
 
 #include <QAction>
+#include <QFile>
+#include <QMimeData>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -207,6 +210,7 @@ Form1::Form1(WindowServices services, ProgramPaths paths, QWidget* parent)
 
     resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
     Command1_->setFocus();
+    setAcceptDrops(true);
 }
 
 Form1::~Form1() = default;
@@ -455,9 +459,57 @@ void Form1::MenuEnd_Click()
 
 void Form1::Version_Click()
 {
-    boundary_.run([this] { emit aboutWindowShown(frmAbout::showInstance(services_)); });
+    boundary_.run([this] { emit aboutWindowShown(frmAbout::showInstance(services_, this)); });
 }
 
 void Form1::QMKgo_Click() { boundary_.run([this] { openHomePage(services_.browser); }); }
+
+// --- Files from outside: the command line and drops ----------------------
+
+void Form1::Form_OpenFile(const QString& path) { boundary_.run([this, path] { document_->openFile(path); }); }
+
+namespace {
+
+// The one local file a drag holds, as the bytes of its name decoded like a
+// name on the command line; none for several files, text, or another host's
+// file.
+std::optional<QString> draggedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return std::nullopt;
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+        return std::nullopt;
+    const QByteArray name = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    if (name.isEmpty())
+        return std::nullopt;
+    return QFile::decodeName(name);
+}
+
+void answerDrag(QDropEvent* event)
+{
+    if (draggedFile(event->mimeData()) && (event->possibleActions() & Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) { answerDrag(event); }
+void Form1::dragMoveEvent(QDragMoveEvent* event) { answerDrag(event); }
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    answerDrag(event);
+    const std::optional<QString> file = draggedFile(event->mimeData());
+    if (!event->isAccepted() || !file)
+        return;
+    // The drag's source waits for the drop to end: the open, and any error
+    // box it shows, come after.
+    QTimer::singleShot(0, this, [this, path = *file] { Form_OpenFile(path); });
+}
 
 } // namespace penumbrix

@@ -66,10 +66,20 @@ public slots:
     void MenuEnd_Click();
     void Version_Click();
     void QMKgo_Click();
+    // A file named on the command line or dropped on the window, opened as a
+    // file chosen in the open dialog is.
+    void Form_OpenFile(const QString& path);
 
 signals:
     // The about window has been shown (created afresh or brought to the front).
     void aboutWindowShown(penumbrix::frmAbout* window);
+
+protected:
+    // A drop of one local file opens it (after the drop has ended); anything
+    // else is refused while it is dragged over the window.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();

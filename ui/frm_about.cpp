@@ -35,11 +35,12 @@ QLabel* makeWhiteLabel(QWidget* parent, const char* name, const char* caption, c
 
 } // namespace
 
-frmAbout* frmAbout::showInstance(const WindowServices& services)
+frmAbout* frmAbout::showInstance(const WindowServices& services, QWidget* owner)
 {
     if (!theAboutWindow) {
         theAboutWindow = new frmAbout(services);
         centreOnScreen(theAboutWindow);
+        keepOver(theAboutWindow, owner);
     }
     theAboutWindow->setWindowState(theAboutWindow->windowState() & ~Qt::WindowMinimized);
     theAboutWindow->show();
