@@ -37,7 +37,7 @@
 #include "images/document.h"
 #include "pictures/memory.h"
 #include "pictures/picture_files.h"
-#include "platform/surfaces.h"
+#include "widgets/surfaces.h"
 
 using namespace penumbrix;
 

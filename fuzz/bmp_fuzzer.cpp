@@ -7,7 +7,7 @@
 
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "images/document.h"
 
-#include "platform/files.h"
+#include "files/save.h"
 #include "pictures/picture_files.h"
-#include "platform/runtime_error.h"
-#include "platform/scratch_file.h"
+#include "files/runtime_error.h"
+#include "pictures/work_file.h"
 
 namespace penumbrix {
 

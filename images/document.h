@@ -14,10 +14,10 @@
 
 #include "engine/pixel_transform.h"
 #include "images/paths.h"
-#include "platform/files.h"
-#include "platform/scratch_file.h"
-#include "platform/services.h"
-#include "platform/surfaces.h"
+#include "files/user_files.h"
+#include "pictures/work_file.h"
+#include "widgets/services.h"
+#include "widgets/surfaces.h"
 
 namespace penumbrix {
 

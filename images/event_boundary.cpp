@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -3,7 +3,7 @@
 #include "engine/parallel.h"
 #include "pictures/bmp_format.h"
 #include "pictures/memory.h"
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 
 #include <algorithm>
 #include <bit>

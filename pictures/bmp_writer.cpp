@@ -3,8 +3,8 @@
 #include "engine/parallel.h"
 #include "pictures/bmp_format.h"
 #include "pictures/memory.h"
-#include "platform/files.h"
-#include "platform/runtime_error.h"
+#include "files/user_files.h"
+#include "files/runtime_error.h"
 
 #include <algorithm>
 #include <climits>

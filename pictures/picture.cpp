@@ -1,6 +1,6 @@
 #include "pictures/picture.h"
 
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -2,8 +2,8 @@
 
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
-#include "platform/files.h"
-#include "platform/runtime_error.h"
+#include "files/save.h"
+#include "files/runtime_error.h"
 
 #include <QFile>
 

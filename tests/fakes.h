@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/runtime_error.h"
-#include "platform/services.h"
+#include "files/runtime_error.h"
+#include "widgets/services.h"
 
 namespace penumbrix::fakes {
 

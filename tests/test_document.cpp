@@ -14,6 +14,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "files/save.h"
 #include "images/event_boundary.h"
 #include "rig.h"
 

@@ -4,7 +4,7 @@
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
 #include "pictures/picture_files.h"
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 #include "support.h"
 
 #include <QDataStream>

@@ -14,8 +14,8 @@
 #include "images/document.h"
 #include "images/event_boundary.h"
 #include "images/paths.h"
-#include "platform/qt_services.h"
-#include "platform/surfaces.h"
+#include "widgets/qt_services.h"
+#include "widgets/surfaces.h"
 #include "ui/window_services.h"
 
 class QAction;

@@ -9,8 +9,8 @@
 #include <QDialog>
 
 #include "images/event_boundary.h"
-#include "platform/qt_services.h"
-#include "platform/surfaces.h"
+#include "widgets/qt_services.h"
+#include "widgets/surfaces.h"
 #include "ui/window_services.h"
 
 class QPushButton;

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "platform/services.h"
+#include "widgets/services.h"
 
 namespace penumbrix {
 

@@ -1,4 +1,4 @@
-#include "platform/scratch_file.h"
+#include "pictures/work_file.h"
 
 #include <QFile>
 
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/files.h"
-#include "platform/runtime_error.h"
+#include "files/user_files.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -1,4 +1,4 @@
-#include "platform/surfaces.h"
+#include "widgets/surfaces.h"
 
 #include "pictures/memory.h"
 

@@ -1,4 +1,4 @@
-#include "platform/qt_services.h"
+#include "widgets/qt_services.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QWindow>
 
-#include "platform/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 
