@@ -203,6 +203,17 @@ public:
         if (fd_ >= 0)
             (void)::pwrite(fd_, &c, 1, kPhaseAt);
     }
+    // Makes the journal outlast a power cut, not only a killed process: an
+    // in-place rewrite cut short by one must still be undone at the next start.
+    void flush()
+    {
+        if (fd_ < 0)
+            return;
+        (void)::fsync(fd_);
+        const FileDescriptor dir(::open(journalFolder().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() >= 0)
+            (void)::fsync(dir.get());
+    }
     // The save is over, whichever way: the journal goes.
     void finish()
     {
@@ -423,6 +434,7 @@ void rewriteInPlace(int dir, bool canSyncDir, const QByteArray& folder, const QB
     if (canSyncDir)
         check(::fsync(dir) == 0, path);
     journal.setPhase(Journal::Written);
+    journal.flush();
     stage("copied");
     // Puts the old content back; where even that fails, the copy and the
     // journal stay, and the message names the copy.

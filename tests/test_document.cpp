@@ -437,8 +437,8 @@ private slots:
         QTest::newRow("rename fails") << "0:0" << 0644 << 0755 << "" << "fail renameat 1" << 57;
         QTest::newRow("flush of the new file fails") << "0:0" << 0644 << 0755 << "" << "fail fsync 1" << 57;
         QTest::newRow("folder's flush fails after the rename") << "0:0" << 0644 << 0755 << "" << "fail fsync 2 saved" << 57;
-        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3" << 57;
-        QTest::newRow("flush and undo fail, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 3,4 copy kept" << 57;
+        QTest::newRow("flush fails, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 5" << 57;
+        QTest::newRow("flush and undo fail, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail fsync 5,6 copy kept" << 57;
         QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
         QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
         QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
