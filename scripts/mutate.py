@@ -329,7 +329,7 @@ def main():
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     steps = [["cmake", "-S", work, "-B", build, "-DCMAKE_BUILD_TYPE=Release", f"-DPENUMBRIX_TESTDATA_DIR={testdata}"],
              ["cmake", "--build", build, f"-j{os.cpu_count()}"],
-             ["ctest", "--test-dir", build, "--timeout", "300"]]
+             ["ctest", "--test-dir", build, "--timeout", "120", "--stop-on-failure"]]
     for step in steps:
         r = run(step, env=env)
         if r.returncode != 0:
