@@ -287,7 +287,7 @@ private slots:
         QVERIFY(!main.isEmpty());
         QVERIFY(s.key(main, "ctrl+v", [&] { return !s.windows(kAbout).isEmpty(); }));
         const QString about = s.window(kAbout, true);
-        QCOMPARE(s.owner(about), main.toULongLong());
+        QVERIFY(s.owner(about) != main.toULongLong()); // no owner: either window may be in front
         if (mainFirst) {
             QVERIFY(s.key(main, "ctrl+q", [&] { return s.windows(kMain).isEmpty(); }));
             QVERIFY(!s.program.waitForFinished(500)); // still running

@@ -459,7 +459,7 @@ void Form1::MenuEnd_Click()
 
 void Form1::Version_Click()
 {
-    boundary_.run([this] { emit aboutWindowShown(frmAbout::showInstance(services_, this)); });
+    boundary_.run([this] { emit aboutWindowShown(frmAbout::showInstance(services_)); });
 }
 
 void Form1::QMKgo_Click() { boundary_.run([this] { openHomePage(services_.browser); }); }

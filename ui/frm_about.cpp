@@ -1,6 +1,7 @@
 #include "ui/frm_about.h"
 
 #include <QKeyEvent>
+#include <QPainter>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -16,6 +17,23 @@ QPointer<frmAbout> theAboutWindow;
 
 // Client area: 5775 x 3600 twips.
 constexpr QSize kAboutClientSize{twipsToPixels(5775), twipsToPixels(3600)};
+
+// The default button looks the same with the focus as without it: once the
+// keyboard has moved the focus, the focused button shows the program's ring.
+class RingedButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPushButton::paintEvent(event);
+        if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            QPainter painter(this);
+            drawFocusRing(painter, *this);
+        }
+    }
+};
 
 QLabel* makeWhiteLabel(QWidget* parent, const char* name, const char* caption, const QRect& geometry)
 {
@@ -35,12 +53,11 @@ QLabel* makeWhiteLabel(QWidget* parent, const char* name, const char* caption, c
 
 } // namespace
 
-frmAbout* frmAbout::showInstance(const WindowServices& services, QWidget* owner)
+frmAbout* frmAbout::showInstance(const WindowServices& services)
 {
     if (!theAboutWindow) {
         theAboutWindow = new frmAbout(services);
         centreOnScreen(theAboutWindow);
-        keepOver(theAboutWindow, owner);
     }
     theAboutWindow->setWindowState(theAboutWindow->windowState() & ~Qt::WindowMinimized);
     theAboutWindow->show();
@@ -76,11 +93,13 @@ frmAbout::frmAbout(const WindowServices& services)
     Picture1_->setObjectName(QStringLiteral("Picture1"));
     Picture1_->move(twipsToPixels(2070), twipsToPixels(465));
     Picture1_->setPicture(builtInPicture());
+    Picture1_->setAccessibleName(QString::fromUtf8(kProgramTitle));
+    Picture1_->setAccessibleDescription(QStringLiteral("ホームページを開きます"));
 
     makeWhiteLabel(face, "lblTitle", kAboutTitle, twipRect(960, 2280, 3885, 240));
     makeWhiteLabel(face, "lblDescription", kAboutCopyright, twipRect(960, 2520, 3885, 330));
 
-    cmdOK_ = new QPushButton(QStringLiteral("OK"), face);
+    cmdOK_ = new RingedButton(QStringLiteral("OK"), face);
     cmdOK_->setObjectName(QStringLiteral("cmdOK"));
     cmdOK_->setGeometry(twipRect(2160, 3120, 1380, 345));
     cmdOK_->setDefault(true);

@@ -2,8 +2,8 @@
 // The about window: the program's name and version, the maker's copyright
 // line and the built-in picture, which opens the maker's home page.
 //
-// There is at most one about window. It is modeless and no child of the
-// main window, so it stays open when the main window closes; closing it discards it, and the
+// There is at most one about window. It has no owner and is modeless, so it
+// stays open when the main window closes; closing it discards it, and the
 // next show builds it afresh. It is a tool window, kept out of the taskbar.
 
 #include <QDialog>
@@ -24,10 +24,8 @@ class frmAbout : public QDialog {
     Q_OBJECT
 public:
     // Shows the about window, building it first when there is none, and
-    // brings it to the front; returns at once. The window system keeps a new
-    // about window over `owner` while `owner` is open, but `owner` doesn't own
-    // it: it stays when `owner` closes.
-    static frmAbout* showInstance(const WindowServices& services, QWidget* owner = nullptr);
+    // brings it to the front; returns at once.
+    static frmAbout* showInstance(const WindowServices& services);
     // The about window while one exists.
     static frmAbout* instance();
 

@@ -6,26 +6,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
-#include <QWindow>
 
 #include "files/runtime_error.h"
 
 namespace penumbrix {
-
-void keepOver(QWidget* window, QWidget* owner)
-{
-    if (!window || !owner)
-        return;
-    window->winId(); // the native windows, so that both have a handle
-    owner->window()->winId();
-    QWindow* handle = window->windowHandle();
-    QWindow* ownerHandle = owner->window()->windowHandle();
-    handle->setTransientParent(ownerHandle);
-    QObject::connect(ownerHandle, &QWindow::visibleChanged, handle, [handle, ownerHandle](bool visible) {
-        if (!visible && handle->transientParent() == ownerHandle)
-            handle->setTransientParent(nullptr);
-    });
-}
 
 int QtMessageService::show(const QString& text, MessageButtons buttons)
 {

@@ -8,13 +8,6 @@
 
 namespace penumbrix {
 
-// Tells the window system that the top-level `window` belongs to `owner`'s
-// window (X11's WM_TRANSIENT_FOR, a Wayland parent), so that it is placed and
-// kept over it, without making it a child: `window` outlives `owner`, and
-// stands alone again once `owner` has been hidden. (A message box or dialog
-// built with a parent widget belongs to it that way already.)
-void keepOver(QWidget* window, QWidget* owner);
-
 // The message box belongs to its owner's window, when it is given one.
 class QtMessageService : public MessageService {
 public:
