@@ -1,6 +1,5 @@
 #pragma once
-// The main window, started up on temporary folders, with scripted fakes for
-// everything modal: the tests press its buttons and move its sliders.
+// The main window on temporary folders, with scripted fakes for everything modal.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -11,8 +10,6 @@
 #include "ui/frm_about.h"
 
 namespace penumbrix::testing {
-
-inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
 struct Rig {
     ProgramFolders folders;

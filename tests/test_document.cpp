@@ -56,25 +56,6 @@ QList<int> faultsAt;
 int faultCalls = 0;
 bool injected(const char* call) { return faultCall == QLatin1String(call) && faultsAt.contains(++faultCalls) && (errno = EIO); }
 
-// The BMP a save writes, by the format's rule: 24 bits, bottom-up, rows padded to 4 bytes.
-QByteArray expectedBmp(const QImage& picture)
-{
-    const QImage p = toPicture(picture);
-    const int rowBytes = (p.width() * 3 + 3) / 4 * 4;
-    QByteArray bmp(54 + rowBytes * p.height(), '\0');
-    const auto put = [&](int at, quint32 v, int n = 4) {
-        for (int i = 0; i < n; ++i)
-            bmp[at + i] = char(v >> 8 * i);
-    };
-    bmp[0] = 'B', bmp[1] = 'M';
-    put(2, bmp.size()), put(10, 54), put(14, 40), put(18, p.width()), put(22, p.height()), put(26, 1, 2), put(28, 24, 2);
-    put(34, rowBytes * p.height()), put(38, p.dotsPerMeterX()), put(42, p.dotsPerMeterY());
-    for (int y = 0; y < p.height(); ++y)
-        for (int x = 0; x < p.width(); ++x)
-            put(54 + (p.height() - 1 - y) * rowBytes + 3 * x, quint32(colourAt(p, x, y)) >> 16 | (colourAt(p, x, y) & 0xFF00) | (colourAt(p, x, y) & 0xFF) << 16, 3);
-    return bmp;
-}
-
 // A save run in a child process (this program, started again), which
 // kills itself with SIGKILL when the save reaches `stage`.
 QByteArray killAt;

@@ -18,8 +18,6 @@ using namespace penumbrix::testing;
 
 namespace {
 
-QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
 // Waits for `done`, looking again and again: what a loaded machine makes slow
 // only takes longer. False when it never came.
 bool waitFor(const std::function<bool()>& done, int seconds = 60)
