@@ -16,24 +16,20 @@ struct Rig {
     fakes::Messages messages;
     fakes::OpenDialogScript dialog;
     fakes::BrowserLog browser;
-    Form1 form{{messages, dialog, browser}, folders.paths};
+    Form1 form;
     ImageView& image1 = *find<ImageView>("Image1");
     ImageView& image2 = *find<ImageView>("Image2");
     DrawingSurface& picture2 = *find<DrawingSurface>("Picture2");
     DrawingSurface& picture1 = *find<DrawingSurface>("Picture1");
 
-    Rig()
+    Rig() : Rig(nullptr) {}
+    // Another running copy of the program, on the folders `paths` names.
+    explicit Rig(const ProgramPaths& paths) : Rig(&paths) {}
+    explicit Rig(const ProgramPaths* paths) : form{{messages, dialog, browser}, paths ? *paths : folders.paths}
     {
         form.Form_Load();
         form.show();
         (void)QTest::qWaitForWindowActive(&form); // for the shortcuts and the focus
-    }
-    // Another running copy of the program, on the folders `paths` names.
-    explicit Rig(const ProgramPaths& paths) : form{{messages, dialog, browser}, paths}
-    {
-        form.Form_Load();
-        form.show();
-        (void)QTest::qWaitForWindowActive(&form);
     }
     template <class T = QWidget>
     T* find(const char* name) const { return form.findChild<T*>(QString::fromLatin1(name)); }

@@ -57,10 +57,7 @@ private slots:
         QFETCH(bool, startsFail);
         setMostParts(parts);
         setThreadStartsFail(startsFail);
-        const auto restore = qScopeGuard([] {
-            setMostParts(0);
-            setThreadStartsFail(false);
-        });
+        const auto restore = qScopeGuard([] { setMostParts(0), setThreadStartsFail(false); });
         Rig w;
         const QSize windowSize = w.form.size();
         quint32 seed = 0;

@@ -202,15 +202,11 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, opens);
         QTemporaryDir pictures;
-        if (file.isEmpty())
-            ;
-        else if (content.isEmpty())
+        if (!file.isEmpty() && content.isEmpty())
             SavePicture(filled(60, 40, kUserColour), pictures.filePath(file));
-        else if (content != "-")
+        if (!content.isEmpty() && content != "-")
             QVERIFY(writeBytes(pictures.filePath(file), content));
-        QStringList arguments;
-        if (file.startsWith('-'))
-            arguments << "--";
+        QStringList arguments = file.startsWith('-') ? QStringList{"--"} : QStringList();
         if (!file.isEmpty())
             arguments << pictures.filePath(file);
         Session s(filled(217, 217, kPlaceholderColour), arguments);
