@@ -111,12 +111,13 @@ struct Session {
                        << "; it shows" << run("xdotool", {"search", "--name", "."});
         return found;
     }
-    int width(const QString& window)
+    // What a tool says after `marker`, empty if it says nothing of it.
+    QByteArray after(const QString& tool, const QStringList& args, const QByteArray& marker)
     {
-        const QByteArray geometry = run("xdotool", {"getwindowgeometry", window});
-        const qsizetype at = geometry.indexOf("Geometry: ");
-        return at < 0 ? 0 : geometry.mid(at + 10).split('x').first().toInt();
+        const QByteArray said = run(tool, args);
+        return said.contains(marker) ? said.mid(said.indexOf(marker) + marker.size()).trimmed() : QByteArray();
     }
+    int width(const QString& window) { return after("xdotool", {"getwindowgeometry", window}, "Geometry: ").split('x').first().toInt(); }
     // Focuses `window` and types; until `done`, when given, types again (keys harmless twice).
     bool key(const QString& window, const QString& keys, const std::function<bool()>& done = {})
     {
@@ -133,12 +134,7 @@ struct Session {
     }
     int exitCode() { return program.waitForFinished(60000) ? program.exitCode() : -1; }
     // The window that `window` is kept over (X11's WM_TRANSIENT_FOR), 0 if none.
-    qulonglong owner(const QString& window)
-    {
-        const QByteArray property = run("xprop", {"-id", window, "WM_TRANSIENT_FOR"});
-        const qsizetype at = property.indexOf("# ");
-        return at < 0 ? 0 : property.mid(at + 2).trimmed().toULongLong(nullptr, 16);
-    }
+    qulonglong owner(const QString& window) { return after("xprop", {"-id", window, "WM_TRANSIENT_FOR"}, "# ").toULongLong(nullptr, 16); }
 
     // How many pixels of the window have `colour`, from an xwd dump (big-endian header, 32-bit pixels).
     int pixelsOf(const QString& window, QRgb colour)
