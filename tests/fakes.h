@@ -12,8 +12,7 @@
 
 namespace penumbrix::fakes {
 
-// Answers message boxes from a script (OK when the script is empty) and
-// records every text shown, and its buttons.
+// Answers message boxes from a script (OK when it is empty), recording every text and its buttons.
 class Messages : public MessageService {
 public:
     std::deque<int> answers;
@@ -27,9 +26,10 @@ public:
         buttons << shownButtons;
         if (onShow)
             onShow();
-        const int answer = answers.empty() ? kMessageOk : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
+        if (answers.empty())
+            return kMessageOk;
+        const int answer = answers.front();
+        answers.pop_front();
         return answer;
     }
 };

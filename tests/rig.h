@@ -1,6 +1,5 @@
 #pragma once
-// The main window, started up on temporary folders, with scripted fakes for
-// everything modal: the tests press its buttons and move its sliders.
+// The main window on temporary folders, with scripted fakes for everything modal.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -12,31 +11,25 @@
 
 namespace penumbrix::testing {
 
-inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
 struct Rig {
     ProgramFolders folders;
     fakes::Messages messages;
     fakes::OpenDialogScript dialog;
     fakes::BrowserLog browser;
-    Form1 form{{messages, dialog, browser}, folders.paths};
+    Form1 form;
     ImageView& image1 = *find<ImageView>("Image1");
     ImageView& image2 = *find<ImageView>("Image2");
     DrawingSurface& picture2 = *find<DrawingSurface>("Picture2");
     DrawingSurface& picture1 = *find<DrawingSurface>("Picture1");
 
-    Rig()
+    Rig() : Rig(nullptr) {}
+    // Another running copy of the program, on the folders `paths` names.
+    explicit Rig(const ProgramPaths& paths) : Rig(&paths) {}
+    explicit Rig(const ProgramPaths* paths) : form{{messages, dialog, browser}, paths ? *paths : folders.paths}
     {
         form.Form_Load();
         form.show();
         (void)QTest::qWaitForWindowActive(&form); // for the shortcuts and the focus
-    }
-    // Another running copy of the program, on the folders `paths` names.
-    explicit Rig(const ProgramPaths& paths) : form{{messages, dialog, browser}, paths}
-    {
-        form.Form_Load();
-        form.show();
-        (void)QTest::qWaitForWindowActive(&form);
     }
     template <class T = QWidget>
     T* find(const char* name) const { return form.findChild<T*>(QString::fromLatin1(name)); }

@@ -1,5 +1,4 @@
-// The document's operations on real files, run by the main window's own
-// event procedures, with scripted dialogs.
+// The document's operations on real files, run by the main window's event procedures.
 
 #include <QDirIterator>
 #include <QScopeGuard>
@@ -50,34 +49,13 @@ struct ActingAs {
     std::vector<gid_t> saved_;
 };
 
-// The test is linked with fsync and renameat wrapped: the calls numbered in
-// faultsAt of the one named faultCall fail as a failing disk would.
+// fsync and renameat are wrapped at link time: faultCall's calls numbered in faultsAt fail with EIO.
 QString faultCall;
 QList<int> faultsAt;
 int faultCalls = 0;
 bool injected(const char* call) { return faultCall == QLatin1String(call) && faultsAt.contains(++faultCalls) && (errno = EIO); }
 
-// The BMP a save writes, by the format's rule: 24 bits, bottom-up, rows padded to 4 bytes.
-QByteArray expectedBmp(const QImage& picture)
-{
-    const QImage p = toPicture(picture);
-    const int rowBytes = (p.width() * 3 + 3) / 4 * 4;
-    QByteArray bmp(54 + rowBytes * p.height(), '\0');
-    const auto put = [&](int at, quint32 v, int n = 4) {
-        for (int i = 0; i < n; ++i)
-            bmp[at + i] = char(v >> 8 * i);
-    };
-    bmp[0] = 'B', bmp[1] = 'M';
-    put(2, bmp.size()), put(10, 54), put(14, 40), put(18, p.width()), put(22, p.height()), put(26, 1, 2), put(28, 24, 2);
-    put(34, rowBytes * p.height()), put(38, p.dotsPerMeterX()), put(42, p.dotsPerMeterY());
-    for (int y = 0; y < p.height(); ++y)
-        for (int x = 0; x < p.width(); ++x)
-            put(54 + (p.height() - 1 - y) * rowBytes + 3 * x, quint32(colourAt(p, x, y)) >> 16 | (colourAt(p, x, y) & 0xFF00) | (colourAt(p, x, y) & 0xFF) << 16, 3);
-    return bmp;
-}
-
-// A save run in a child process (this program, started again), which
-// kills itself with SIGKILL when the save reaches `stage`.
+// A save in a child process (this program again), killed with SIGKILL when it reaches `stage`.
 QByteArray killAt;
 int killedSave(char** argv)
 {
@@ -125,8 +103,7 @@ private slots:
         QVERIFY(f.picture1.picture().isNull() && !f.doc().isPictureOpen());
         QCOMPARE(f.doc().currentFileName(), placeholder);
 
-        // The first open proposes the placeholder; the picture, loaded once,
-        // goes into both views, and the preview surface is left alone.
+        // The first open proposes the placeholder; one load fills both views, not the preview.
         const qint64 previewKey = f.picture2.image().cacheKey();
         const QString path = f.userPicture("photo.bmp", 31, 17);
         f.open(path);
@@ -149,8 +126,7 @@ private slots:
         QCOMPARE(f.doc().proposedFileName(), path);
     }
 
-    // Opens and clears that are cancelled or fail change neither the views
-    // nor the current file name.
+    // Opens and clears that are cancelled or fail change neither the views nor the current name.
     void openOrClearThatDoesNotHappen_data()
     {
         QTest::addColumn<QString>("state");
@@ -214,10 +190,7 @@ private slots:
 
     void linkLayouts_data()
     {
-        // Under the fixture's root: "d:folder", "f:file", "l:link>target" (as
-        // written in the link), "h:name>file" (a hard link), "a:link>target" (a
-        // link changed after the file was opened), "A:name>file" (a hard link
-        // put over a name after the file was opened).
+        // "d:folder", "f:file", "l:link>text", "h:name>file" (hard link); "a:", "A:": the same after opening.
         QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QString>("chosen"); // the name given to the dialog
         QTest::addColumn<QString>("file");   // the file the kernel finds when saving: written by save
@@ -306,8 +279,7 @@ private slots:
         f.form.Command1_Click();
         QMap<QString, QByteArray> now = tree();
         QCOMPARE(f.messages.texts.contains(QStringLiteral("画像の保存が完了しました")), pictureOpen);
-        // A save refused because the name leads to the placeholder says so,
-        // unless the name is the placeholder path itself.
+        // A save refused because the name leads to the placeholder says so, unless it is its own path.
         QCOMPARE(f.lastIsError(70), !pictureOpen && chosen != P);
         if (pictureOpen) {
             const Picture saved = LoadPicture(root.filePath(file));
@@ -378,8 +350,7 @@ private slots:
         f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
         how == "folder removed" ? f.form.Command1_Click() : f.form.Command2_Click();
 
-        // Only the question and the error are shown; no hourglass is left on
-        // after an error; views and files are as they were.
+        // Only the question and the error are shown; no hourglass left on; views and files as they were.
         QStringList expected = how == "folder removed" ? QStringList() : QStringList{qs(text::kApplyConfirm)};
         expected += error == -1 ? QStringList{qs(text::kApplyDone)} : QStringList();
         QCOMPARE(f.messages.texts.mid(0, expected.size()), expected);
@@ -389,8 +360,7 @@ private slots:
         QVERIFY(error == -1 ? f.image2.picture().constBits() == loaded.constBits() : f.views() == views);
         if (error == 0 || how == "full")
             QVERIFY(!QFile::exists(f.folders.paths.workFile()) && (error || f.picture1.picture().isNull()));
-        // A data folder the program made is private, its work file the user's alone; the
-        // file is the picture's memory after a header, cut to its length.
+        // A data folder made is private, the work file the user's alone: a header, the memory, cut to length.
         struct stat st {};
         if (!made && error && error != 76)
             QVERIFY(::stat(QFile::encodeName(data), &st) == 0 && (st.st_mode & 0777) == 0700);
@@ -544,8 +514,7 @@ private slots:
             f.form.Command1_Click();
             faultCall.clear();
         } else {
-            // The save runs in a child that kills itself at the stage; the
-            // saver's data folder is its own.
+            // The save runs in a child that kills itself at the stage, on the saver's own data folder.
             const QString next = f.folders.file("next.bmp"), data = f.folders.paths.dataFolder;
             SavePicture(result, next);
             QVERIFY(::chmod(QFile::encodeName(QFileInfo(data).path()), 0755) == 0 && ::chown(QFile::encodeName(data), uid_t(saver.section(':', 0, 0).toUInt()), gid_t(-1)) == 0);
@@ -584,8 +553,7 @@ private slots:
             QCOMPARE(fileBytes(link), fileBytes(path));
     }
 
-    // Two running copies on one data folder: each reads back only its own
-    // work file, and two saves of one file never mix.
+    // Two running copies on one data folder: each reads its own work file; two saves of one file never mix.
     void twoCopiesShareTheDataFolder()
     {
         Rig a, b(a.folders.paths);
@@ -616,8 +584,7 @@ private slots:
         QVERIFY(a.messages.texts.last() == qs(text::kSaveDone) && fileBytes(red) == expectedBmp(a.image2.picture()));
     }
 
-    // Whatever left the pointer busy, the boundary puts it back and reports
-    // the error.
+    // Whatever left the pointer busy, the boundary puts it back and reports the error.
     void boundaryPutsThePointerBack()
     {
         struct : BusyPointer {

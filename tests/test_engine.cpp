@@ -13,52 +13,39 @@ using namespace penumbrix;
 
 Q_DECLARE_METATYPE(penumbrix::AdjustmentSettings)
 
-namespace {
-
-// Red, green, blue, light, contrast, range, czoom.
-AdjustmentSettings make(int r, int g, int b, int light, int contrast, int range, int czoom)
-{
-    return {std::int16_t(r), std::int16_t(g), std::int16_t(b), std::int16_t(light),
-            std::int16_t(contrast), std::int16_t(range), std::int16_t(czoom)};
-}
-
-} // namespace
-
 class TestEngine : public QObject {
     Q_OBJECT
 private slots:
-    // The rule's cases, colour by colour; then every colour through the grid
-    // kernel, in place and from one grid into another, against the rule.
+    // The rule's cases; then every colour through the grid kernel, in place and into another grid.
     void everyColour_data()
     {
         QTest::addColumn<AdjustmentSettings>("settings");
         QTest::addColumn<QList<int>>("cases"); // a colour, what it becomes, a colour, ...
+        // Red, green, blue, light, contrast, range, czoom.
         auto row = [](const char* name, AdjustmentSettings s, QList<int> cases = {}) {
             QTest::newRow(name) << s << cases;
         };
         // Threshold 12,800: cuts everything without blue and with green below 50.
-        row("start", make(128, 128, 128, 128, 128, 128, 1),
+        row("start", {128, 128, 128, 128, 128, 128, 1},
             {0x0000FF, 0, 0x0031FF, 0, 0x0032FF, 0x0032FF, 0x010000, 0x010000, -1, 0});
         // Strictly below is cut, equal is kept.
-        row("threshold 100", make(128, 128, 128, 128, 128, 1, 1), {0x000063, 0, 0x000064, 0x000064, 0x000100, 0x000100});
+        row("threshold 100", {128, 128, 128, 128, 128, 1, 1}, {0x000063, 0, 0x000064, 0x000064, 0x000100, 0x000100});
         // The comparison is on the whole value: blue outweighs everything else.
-        row("threshold 65,600", make(128, 128, 128, 128, 128, 8, 82), {0x00FFFF, 0, 0x020000, 0x020000});
-        row("threshold 7,680,000", make(128, 128, 128, 128, 128, 256, 300), {7'679'999, 0, 7'680'000, 7'680'000});
+        row("threshold 65,600", {128, 128, 128, 128, 128, 8, 82}, {0x00FFFF, 0, 0x020000, 0x020000});
+        row("threshold 7,680,000", {128, 128, 128, 128, 128, 256, 300}, {7'679'999, 0, 7'680'000, 7'680'000});
         // Threshold 0 cuts no colour, but still cuts -1 while contrast > 0.
-        row("range 0", make(128, 128, 128, 128, 128, 0, 300), {0, 0, -1, 0});
-        row("neutral", make(128, 128, 128, 128, 128, 128, 0), {0x0000FF, 0x0000FF});
+        row("range 0", {128, 128, 128, 128, 128, 0, 300}, {0, 0, -1, 0});
+        row("neutral", {128, 128, 128, 128, 128, 128, 0}, {0x0000FF, 0x0000FF});
         // Contrast 0 never cuts, and takes 128 off every channel.
-        row("contrast 0", make(128, 128, 128, 128, 0, 256, 300), {0x0000FF, 0x00007F, 0xFFFFFF, 0x7F7F7F, -1, 0});
+        row("contrast 0", {128, 128, 128, 128, 0, 256, 300}, {0x0000FF, 0x00007F, 0xFFFFFF, 0x7F7F7F, -1, 0});
         // Offsets add up and each channel clamps on its own.
-        row("light and contrast, +44", make(128, 128, 128, 200, 100, 128, 0), {0x80FF10, 0xACFF3C});
-        row("per-channel offsets", make(100, 128, 200, 138, 128, 128, 0), {0x204060, 0x724A4E});
-        row("offsets at their maximum", make(255, 255, 255, 255, 255, 128, 0), {0x000000, 0xFFFFFF});
-        row("offsets at their minimum", make(0, 0, 0, 0, 128, 0, 0), {0xFFFFFF, 0x000000});
-        row("every minimum", make(0, 0, 0, 0, 0, 0, 0));
-        row("every maximum", make(255, 255, 255, 255, 255, 256, 300));
-        row("contrast 1, max threshold", make(0, 255, 0, 128, 1, 256, 300));
-        row("mixed signs per channel", make(0, 128, 255, 140, 120, 8, 82));
-        row("offsets just past 255", make(255, 0, 128, 255, 254, 1, 1));
+        row("light and contrast, +44", {128, 128, 128, 200, 100, 128, 0}, {0x80FF10, 0xACFF3C});
+        row("per-channel offsets", {100, 128, 200, 138, 128, 128, 0}, {0x204060, 0x724A4E});
+        row("offsets at their maximum", {255, 255, 255, 255, 255, 128, 0}, {0x000000, 0xFFFFFF});
+        row("offsets at their minimum", {0, 0, 0, 0, 128, 0, 0}, {0xFFFFFF, 0x000000});
+        row("contrast 1, max threshold", {0, 255, 0, 128, 1, 256, 300});
+        row("mixed signs per channel", {0, 128, 255, 140, 120, 8, 82});
+        row("offsets just past 255", {255, 0, 128, 255, 254, 1, 1});
     }
 
     void everyColour()
@@ -70,9 +57,7 @@ private slots:
         std::vector<std::uint32_t> grid(0x1000000);
         for (std::uint32_t v = 0; v < grid.size(); ++v)
             grid[v] = 0xFF000000u | v;
-        // 4096 x 4096, one row of memory per 4096 colours, run as grids half
-        // as wide as their rows are apart: the upper half in place, the lower
-        // half into another (unaligned) grid and back.
+        // Grids half as wide as their rows are apart: the upper half in place, the lower into an unaligned grid.
         std::vector<std::uint32_t> other(0x800000 + 1);
         std::uint32_t* const lower = grid.data() + 0x800000;
         for (int left : {0, 2048}) {
@@ -89,10 +74,7 @@ private slots:
         }
     }
 
-    // Work split into parts runs every part once, whatever the number of
-    // parts and threads: the kept threads fewer than the parts (the rows run
-    // in order, each with more parts than any before it), and thread starts
-    // failing, when every part runs on the calling thread.
+    // Every part runs once: with fewer kept threads than parts (rows in order), or none starting.
     void parts_data()
     {
         QTest::addColumn<int>("parts");

