@@ -35,9 +35,9 @@
 #include "engine/parallel.h"
 #include "engine/pixel_transform.h"
 #include "images/document.h"
-#include "pictures/memory.h"
-#include "pictures/picture_files.h"
-#include "widgets/surfaces.h"
+#include "platform/pictures/memory.h"
+#include "platform/pictures/picture_files.h"
+#include "platform/widgets/surfaces.h"
 
 using namespace penumbrix;
 

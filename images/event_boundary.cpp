@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "files/runtime_error.h"
+#include "platform/files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "widgets/services.h"
+#include "platform/widgets/services.h"
 
 namespace penumbrix {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "files/runtime_error.h"
-#include "widgets/services.h"
+#include "platform/files/runtime_error.h"
+#include "platform/widgets/services.h"
 
 namespace penumbrix::fakes {
 

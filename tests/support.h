@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "images/paths.h"
-#include "pictures/picture_files.h"
+#include "platform/pictures/picture_files.h"
 
 namespace penumbrix::testing {
 

@@ -13,7 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "files/save.h"
+#include "platform/files/save.h"
 #include "images/event_boundary.h"
 #include "rig.h"
 

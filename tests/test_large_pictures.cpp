@@ -1,7 +1,7 @@
 // Pictures large enough for the fast paths (kept memory, parts, no threads), through the main window.
 
 #include "engine/parallel.h"
-#include "pictures/memory.h"
+#include "platform/pictures/memory.h"
 #include "rig.h"
 
 #include <algorithm>

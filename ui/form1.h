@@ -14,8 +14,8 @@
 #include "images/document.h"
 #include "images/event_boundary.h"
 #include "images/paths.h"
-#include "widgets/qt_services.h"
-#include "widgets/surfaces.h"
+#include "platform/widgets/qt_services.h"
+#include "platform/widgets/surfaces.h"
 #include "ui/window_services.h"
 
 class QAction;

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "widgets/services.h"
+#include "platform/widgets/services.h"
 
 namespace penumbrix {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pictures/picture.h"
+#include "platform/pictures/picture.h"
 
 class QTranslator;
 

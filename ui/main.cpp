@@ -5,7 +5,7 @@
 #include <QApplication>
 
 #include "images/paths.h"
-#include "pictures/memory.h"
+#include "platform/pictures/memory.h"
 #include "ui/start_up.h"
 
 using namespace penumbrix;

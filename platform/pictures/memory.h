@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pictures/picture.h"
+#include "platform/pictures/picture.h"
 
 namespace penumbrix {
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "files/user_files.h"
+#include "platform/files/user_files.h"
 
 namespace penumbrix {
 

@@ -1,6 +1,6 @@
-#include "widgets/surfaces.h"
+#include "platform/widgets/surfaces.h"
 
-#include "pictures/memory.h"
+#include "platform/pictures/memory.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "pictures/memory.h"
+#include "platform/pictures/memory.h"
 
 #include "engine/parallel.h"
 

@@ -21,7 +21,7 @@ class QPainter;
 #include <cstdint>
 #include <functional>
 
-#include "pictures/picture.h"
+#include "platform/pictures/picture.h"
 
 namespace penumbrix {
 

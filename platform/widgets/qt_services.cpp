@@ -1,4 +1,4 @@
-#include "widgets/qt_services.h"
+#include "platform/widgets/qt_services.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "files/runtime_error.h"
+#include "platform/files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "pictures/picture.h"
+#include "platform/pictures/picture.h"
 
 namespace penumbrix {
 

@@ -1,4 +1,4 @@
-#include "files/runtime_error.h"
+#include "platform/files/runtime_error.h"
 
 #include <cerrno>
 

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "widgets/services.h"
+#include "platform/widgets/services.h"
 
 namespace penumbrix {
 

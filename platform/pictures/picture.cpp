@@ -1,6 +1,6 @@
-#include "pictures/picture.h"
+#include "platform/pictures/picture.h"
 
-#include "files/runtime_error.h"
+#include "platform/files/runtime_error.h"
 
 namespace penumbrix {
 

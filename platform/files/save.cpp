@@ -1,6 +1,6 @@
-#include "files/save.h"
+#include "platform/files/save.h"
 
-#include "files/runtime_error.h"
+#include "platform/files/runtime_error.h"
 
 #include <QFile>
 #include <QRandomGenerator>

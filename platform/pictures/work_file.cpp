@@ -1,4 +1,4 @@
-#include "pictures/work_file.h"
+#include "platform/pictures/work_file.h"
 
 #include <QFile>
 
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "files/user_files.h"
-#include "files/runtime_error.h"
+#include "platform/files/user_files.h"
+#include "platform/files/runtime_error.h"
 
 namespace penumbrix {
 
