@@ -5,6 +5,7 @@ that the test run notices each.
     scripts/mutate.py                 every fault below
     scripts/mutate.py -k apply        the faults whose description holds "apply"
     scripts/mutate.py --list          the faults, without running anything
+    scripts/mutate.py --shard 2/2     every second fault from the second
 
 The sources are copied to a work folder (default /tmp/penumbrix-mutate) and
 built there once; each fault is then written into its file, the copy rebuilt
@@ -310,8 +311,10 @@ def main():
     parser.add_argument("-k", default="", help="only the faults whose description holds this text")
     parser.add_argument("--work", default="/tmp/penumbrix-mutate")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--shard", default="1/1", help="K/N: every Nth fault from the Kth, for N runs side by side")
     args = parser.parse_args()
-    faults = [f for f in FAULTS if args.k in f[3]]
+    k, n = map(int, args.shard.split("/"))
+    faults = [f for f in FAULTS if args.k in f[3]][k - 1::n]
     if args.list:
         for f in faults:
             print(f[3])

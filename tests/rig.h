@@ -22,10 +22,8 @@ struct Rig {
     DrawingSurface& picture2 = *find<DrawingSurface>("Picture2");
     DrawingSurface& picture1 = *find<DrawingSurface>("Picture1");
 
-    Rig() : Rig(nullptr) {}
-    // Another running copy of the program, on the folders `paths` names.
-    explicit Rig(const ProgramPaths& paths) : Rig(&paths) {}
-    explicit Rig(const ProgramPaths* paths) : form{{messages, dialog, browser}, paths ? *paths : folders.paths}
+    // `paths`: another running copy of the program, on the folders they name.
+    explicit Rig(const ProgramPaths* paths = nullptr) : form{{messages, dialog, browser}, paths ? *paths : folders.paths}
     {
         form.Form_Load();
         form.show();
@@ -34,7 +32,6 @@ struct Rig {
     template <class T = QWidget>
     T* find(const char* name) const { return form.findChild<T*>(QString::fromLatin1(name)); }
     QScrollBar* bar(Setting s) const { return find<QScrollBar>(settingInfo(s).barName); }
-    QLabel* label(Setting s) const { return find<QLabel>(settingInfo(s).labelName); }
     QWidget* window(const QString& name)
     {
         if (name == "Form1")

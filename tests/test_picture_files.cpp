@@ -164,25 +164,6 @@ private slots:
         QCOMPARE(errorOf([&] { p = LoadPicture(dir.filePath(name)); }), error);
         QCOMPARE(p, expected);
     }
-
-    void saveAndLoad_data()
-    {
-        QTest::addColumn<QSize>("size");
-        // The big ones: many rows per read; rows wider than a read.
-        for (const QSize s : {QSize(1, 1), QSize(3, 3), QSize(5, 2), QSize(1, 7), QSize(1001, 700),
-                              QSize(400001, 2)})
-            QTest::newRow(qPrintable(QString("%1x%2").arg(s.width()).arg(s.height()))) << s;
-    }
-    void saveAndLoad()
-    {
-        QFETCH(QSize, size);
-        const Picture p = patternPicture(size.width(), size.height());
-        QTemporaryDir dir;
-        const QString path = dir.filePath("p.bmp");
-        SavePicture(p, path);
-        QCOMPARE(LoadPicture(path), p);
-        QCOMPARE(QImage(path, "bmp").convertToFormat(kPictureFormat), p); // as another reader sees it
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPictureFiles)

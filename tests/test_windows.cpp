@@ -1,5 +1,9 @@
 // The windows: wiring, what the sliders make of a picture, layout (twips, 15 to the pixel).
 
+#include <unistd.h>
+
+#include "engine/parallel.h"
+#include "platform/pictures/memory.h"
 #include "rig.h"
 #include "ui/look.h"
 #include "ui/window_watch.h"
@@ -39,15 +43,25 @@ void whenModal(std::function<bool(QWidget*)> inspect)
     timer->start(10);
 }
 
-// The rule's edge colours, then a pattern; larger than the shown preview.
-Picture userPicture()
+// The rule's edge colours, then a pattern.
+Picture userPicture(QSize size, quint32 seed)
 {
-    Picture p = patternPicture(230, 190);
+    Picture p = patternPicture(size.width(), size.height(), seed);
     const int edges[] = {0x0000FF, 0x0032FF, 0x010000, 0x000063, 0x000064, 0x000100, 0x00FFFF, 0x020000,
                          0x80FF10, 0x204060, 0xFFFFFF, 0x000000, 0x0031FF, 0x003200};
-    for (int i = 0; i < int(std::size(edges)); ++i)
+    for (int i = 0; i < int(std::size(edges)) && i < size.width(); ++i)
         p.setPixel(i, 0, 0xFF000000u | QRgb(((edges[i] & 0xFF) << 16) | (edges[i] & 0xFF00) | (edges[i] >> 16)));
     return p;
+}
+
+// `picture` with the rule run over the pixels inside `area`.
+Picture ruled(const Picture& picture, const QRect& area, const QList<int>& settings)
+{
+    Picture out = picture.copy();
+    for (int y = area.top(); y <= std::min(area.bottom(), out.height() - 1); ++y)
+        for (int x = area.left(); x <= std::min(area.right(), out.width() - 1); ++x)
+            reinterpret_cast<quint32*>(out.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(out, x, y), settings));
+    return out;
 }
 
 const char* const kBars[] = {"vsRed", "vsGreen", "vsBlue", "vsLIGHT", "vsContrast", "vsRange", "vsCzoom"};
@@ -62,6 +76,7 @@ QString startLabel(Setting s) { return QString::fromLatin1(s == Setting::Czoom ?
 class TestWindows : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { keepPictureMemoryForReuse(); } // as the program does
     void cleanup() { delete frmAbout::instance(); }
 
     void triggers_data()
@@ -89,15 +104,27 @@ private slots:
         row("Ctrl+V on the short slider", "vsCzoom", "Ctrl+V", {"about"});
         row("online help item", "QMKgo", "", {"https://penumbrix.example/"});
         row("Ctrl+H on the reset button", "cmdReset", "Ctrl+H", {"https://penumbrix.example/"});
+        row("online help item, no browser", "QMKgo", "no browser",
+            {qs("実行時エラー '429':\n\nオブジェクトを作成できません。\n\nhttps://penumbrix.example/")});
+        row("the about window's picture", "frmAbout/Picture1", "", {"about", "https://penumbrix.example/"});
         row("click on the source view", "Image1", "", {"copied"});
         row("click on the source view after an apply", "Image1", "after an apply", {"copied"});
         row("F5 on the preview surface", "Picture2", "F5", {"copied"});
         row("double click on the source view", "Image1", "double click", {"copied, then open", "views changed"});
         row("Ctrl+O on a slider", "vsBlue", "Ctrl+O", {"copied, then open", "views changed"});
+        // Opens that don't happen leave the views, the preview and the name as they were.
+        row("open cancelled", "Image1", "double click: cancel", {"copied, then open", "copied"});
+        row("open of a missing file", "Image1", "double click: missing",
+            {qs("実行時エラー '53':\n\nファイルが見つかりません。\n\nCHOSEN"), "copied, then open", "copied"});
+        row("open of a text file named .bmp", "Image1", "double click: text",
+            {qs("実行時エラー '481':\n\nピクチャが不正です。\n\nCHOSEN"), "copied, then open", "copied"});
+        row("open of a name whose bytes are no text, beside the name they read as", "Image1", "double click: bad bytes",
+            {qs("実行時エラー '52':\n\nファイル名または番号が不正です。\n\nCHOSEN"), "copied, then open", "copied"});
         row("double click whose last release went to the dialog, then a click", "Image1",
             "double click, its last release lost, then a click", {"copied, then open", "views changed", "copied"});
         row("right click on the source view", "Image1", "right click", {});
         row("press on the source view, released off it", "Image1", "released off", {});
+        row("clear cancelled", "cmdDelete", "cancel", {qs(text::kClearConfirm)});
         row("clear whose second load fails", "cmdDelete", "second load fails",
             {qs(text::kClearConfirm), qs("実行時エラー '481':\n\nピクチャが不正です。\n\nNoImage.bmp")});
         row("Enter on a button: no default button", "Command1", "Return", {});
@@ -109,10 +136,19 @@ private slots:
         QFETCH(QString, keys);
         QFETCH(QStringList, expected);
         Rig rig;
-        const QString picture = rig.folders.file("user.bmp");
+        const QString picture = rig.folders.file("user.bmp"),
+                      other = rig.folders.file(keys.endsWith("bad bytes") ? qs("bad\uFFFD.bmp") : "other.bmp");
         SavePicture(patternPicture(20, 10), picture);
-        rig.dialog.choices = {picture, picture}; // opened now, to save and apply, and again on a double click
+        if (keys.endsWith("text"))
+            QVERIFY(writeBytes(other, "this is no picture\n"));
+        if (keys.endsWith("bad bytes")) // "bad\xff.bmp" read as "bad\uFFFD.bmp", which is another name of a picture
+            for (const QByteArray& name : {QFile::encodeName(rig.folders.root.path()) + "/bad\xff.bmp", QFile::encodeName(other)})
+                QVERIFY(::link(QFile::encodeName(picture), name) == 0);
+        // Opened now, to save and apply, and again (or what the row chooses) on a double click.
+        rig.dialog.choices = {picture, keys.startsWith("double click:") ? keys.endsWith("cancel") ? "" : other : picture};
         rig.form.Image1_DblClick();
+        rig.browser.fail = keys == "no browser";
+        rig.messages.answers = {keys == "cancel" ? kMessageCancel : kMessageOk};
         if (keys == "after an apply") { // the result view then differs from the source view
             rig.form.Command2_Click();
             rig.messages.texts.clear();
@@ -143,11 +179,12 @@ private slots:
         rig.messages.onShow = [&] { if (pointer() != "pointer back") seen << pointer() + " at a message"; };
         connect(&rig.form, &Form1::aboutWindowShown, this, [&] { seen << "about"; });
 
-        QObject* target = rig.find<QObject>(qPrintable(control));
+        QObject* target = control.startsWith("frmAbout/") ? rig.window("frmAbout")->findChild<QObject*>(control.mid(9))
+                                                          : rig.find<QObject>(qPrintable(control));
         if (keys.startsWith("double click")) { // as the window system delivers it
             QList actions{QTest::MousePress, QTest::MouseRelease, QTest::MouseDClick, QTest::MouseRelease,
                           QTest::MousePress, QTest::MouseRelease};
-            keys == "double click" ? actions.resize(4) : actions.removeAt(3); // its last release lost, then a click
+            keys.contains("lost") ? actions.removeAt(3) : actions.resize(4); // its last release lost, then a click
             for (auto action : actions)
                 QTest::mouseEvent(action, qobject_cast<QWidget*>(target), Qt::LeftButton, {}, {});
         } else if (keys == "right click") {
@@ -158,7 +195,7 @@ private slots:
         } else if (keys == "minimise") {
             rig.form.showMinimized();
             QVERIFY(rig.form.isMinimized());
-        } else if (!keys.isEmpty() && keys != "after an apply" && keys != "second load fails") {
+        } else if (keys.startsWith("Ctrl+") || keys == "F5" || keys == "Return") {
             qobject_cast<QWidget*>(target)->setFocus();
             QTest::keySequence(qobject_cast<QWidget*>(target), QKeySequence(keys));
         } else if (auto* action = qobject_cast<QAction*>(target)) {
@@ -167,7 +204,7 @@ private slots:
             QTest::mouseClick(qobject_cast<QWidget*>(target), Qt::LeftButton);
         }
         QCoreApplication::processEvents(); // the watch looks once the window has closed
-        seen = rig.messages.texts + seen;
+        seen = rig.messages.texts.replaceInStrings(other, "CHOSEN") + seen;
         if (rig.views() != views)
             seen << "views changed";
         if (rig.doc().currentFileName() != picture)
@@ -179,6 +216,8 @@ private slots:
         if (ended)
             seen << "program ended";
         QCOMPARE(seen + rig.browser.opened, expected);
+        const QWidget* about = frmAbout::instance(); // a single one, of its own, not modal
+        QVERIFY(!about || (rig.window("frmAbout") == about && !about->parentWidget() && !about->isModal()));
     }
 
     void sliderSteps_data()
@@ -215,7 +254,7 @@ private slots:
         Rig rig;
         QScrollBar* bar = rig.bar(Setting(setting));
         bar->setStyle(&jumping); // a click in the track still steps by one
-        const QLabel* label = rig.label(Setting(setting));
+        const QLabel* label = rig.find<QLabel>(settingInfo(Setting(setting)).labelName);
         QCOMPARE(label->text(), startLabel(Setting(setting)));
         if (part < 0) {
             bar->setFocus();
@@ -247,32 +286,6 @@ private slots:
         value->setCurrentValue(largest[setting] - bias - 1);
         QCOMPARE(bar->value(), largest[setting] - 1);
         QCOMPARE(label->text(), QString::number(largest[setting] - bias - 1));
-    }
-
-    void aboutWindowAndLink_data()
-    {
-        QTest::addColumn<bool>("fromAbout"); // the link followed from the about window's picture, or the menu
-        QTest::addColumn<bool>("browserFails");
-        QTest::newRow("about window's picture") << true << false;
-        QTest::newRow("help menu, no browser") << false << true;
-    }
-    void aboutWindowAndLink()
-    {
-        QFETCH(bool, fromAbout);
-        QFETCH(bool, browserFails);
-        Rig rig;
-        rig.browser.fail = browserFails;
-        QPointer<frmAbout> about = qobject_cast<frmAbout*>(rig.window("frmAbout"));
-        QCOMPARE(rig.window("frmAbout"), about.data()); // a single one, of its own
-        QVERIFY(about->isVisible() && !about->parentWidget() && !about->isModal());
-        fromAbout ? QTest::mouseClick(about->findChild<QWidget*>("Picture1"), Qt::LeftButton)
-                  : rig.find<QAction>("QMKgo")->trigger();
-        QCOMPARE(rig.messages.texts.size(), browserFails ? 1u : 0u);
-        QCOMPARE(rig.browser.opened, browserFails ? QStringList() : QStringList{"https://penumbrix.example/"});
-        QVERIFY(about->isVisible() && rig.form.isVisible()); // the program goes on
-        about->close(); // discards it; the next show builds a new one
-        QTest::qWait(0);
-        QVERIFY(!about && !frmAbout::instance() && rig.window("frmAbout")->isVisible());
     }
 
     // Qt's texts in Japanese; the open dialog shows the filter's description and .bmp in either case.
@@ -315,72 +328,91 @@ private slots:
                                     "a.bmp", "b.BMP"}));
     }
 
+    // From 2048 x 1024 on, picture memory is kept for the next picture; from 8 MiB of rows on, files go in parts.
     void slidersPreviewApplySave_data()
     {
         QTest::addColumn<QList<int>>("values"); // R, G, B, light, contrast, range, multiplier; empty: as started
-        QTest::addColumn<int>("previews"); // 0: a reset instead
-        QTest::newRow("as started: threshold 12,800") << QList<int>{} << 1;
-        QTest::newRow("reset from the right ends") << QList<int>{255, 255, 255, 255, 255, 256, 300} << 0;
-        QTest::newRow("reset from the left ends") << QList<int>{0, 0, 0, 0, 0, 0, 0} << 0;
-        QTest::newRow("neutral") << QList<int>{128, 128, 128, 128, 128, 128, 0} << 1;
-        QTest::newRow("threshold 100") << QList<int>{128, 128, 128, 128, 128, 1, 1} << 1;
-        QTest::newRow("threshold 65,600") << QList<int>{128, 128, 128, 128, 128, 8, 82} << 1;
-        QTest::newRow("contrast 0 cuts nothing") << QList<int>{128, 128, 128, 128, 0, 256, 300} << 1;
-        QTest::newRow("light and contrast, +44") << QList<int>{128, 128, 128, 200, 100, 128, 0} << 1;
-        QTest::newRow("each colour its own way") << QList<int>{100, 128, 200, 138, 128, 128, 0} << 1;
-        QTest::newRow("ends of every range") << QList<int>{0, 255, 0, 255, 255, 256, 300} << 1;
-        QTest::newRow("two previews brighten twice") << QList<int>{128, 128, 128, 138, 128, 128, 0} << 2;
+        QTest::addColumn<int>("previews"); // 0: a reset instead; a second on a smaller window
+        QTest::addColumn<QList<QSize>>("sizes"); // pictures opened one after another
+        QTest::addColumn<int>("parts"); // the most parts a pass makes; 0: one a core
+        QTest::addColumn<bool>("startsFail"); // no thread can be started
+        auto row = [](const char* name, const QList<int>& values, int previews, const QList<QSize>& sizes = {{230, 190}},
+                      int parts = 0, bool startsFail = false) {
+            QTest::newRow(name) << values << previews << sizes << parts << startsFail;
+        };
+        row("as started: threshold 12,800", {}, 1);
+        row("reset from the right ends", {255, 255, 255, 255, 255, 256, 300}, 0);
+        row("reset from the left ends", {0, 0, 0, 0, 0, 0, 0}, 0);
+        row("neutral", {128, 128, 128, 128, 128, 128, 0}, 1);
+        row("threshold 100", {128, 128, 128, 128, 128, 1, 1}, 1);
+        row("contrast 0 cuts nothing", {128, 128, 128, 128, 0, 256, 300}, 1);
+        row("light and contrast, +44", {128, 128, 128, 200, 100, 128, 0}, 1);
+        row("ends of every range", {0, 255, 0, 255, 255, 256, 300}, 1);
+        row("two previews brighten twice", {128, 128, 128, 138, 128, 128, 0}, 2);
+        row("rows padded by 3, 1 and 2 bytes, many rows to a read, rows wider than a read", {128, 128, 128, 150, 128, 1, 1}, 1,
+            {{1, 1}, {3, 3}, {5, 2}, {1, 7}, {1001, 700}, {400001, 2}});
+        // Threshold 65,600: cuts every colour without blue; each colour moves its own way.
+        const QList<int> cut{100, 128, 200, 138, 128, 8, 82};
+        row("no thread can start", cut, 2, {{2049, 1400}}, 8, true);
+        row("kept memory, larger after smaller", cut, 2, {{2048, 1024}, {2049, 1400}, {2049, 1400}, {2048, 1024}}, 2);
     }
     void slidersPreviewApplySave()
     {
         QFETCH(QList<int>, values);
         QFETCH(int, previews);
+        QFETCH(QList<QSize>, sizes);
+        QFETCH(int, parts);
+        QFETCH(bool, startsFail);
+        setMostParts(parts);
+        setThreadStartsFail(startsFail);
+        const auto restore = qScopeGuard([] { setMostParts(0), setThreadStartsFail(false); });
         Rig w;
-        const Picture source = userPicture();
-        const QString file = w.folders.file("photo.bmp");
-        SavePicture(source, file);
-        w.open(file);
-        QTest::mouseClick(w.find("Image1"), Qt::LeftButton);
-        for (int i = 0; i < 7 && !values.isEmpty(); ++i)
-            w.find<QScrollBar>(kBars[i])->setValue(values[i]);
-        if (previews == 0) // a reset: every bar at 128 but the multiplier at 0, every label "0"
-            QTest::mouseClick(w.find("cmdReset"), Qt::LeftButton);
-        QList<int> settings;
-        for (int i = 0; i < 7; ++i) {
-            settings << w.find<QScrollBar>(kBars[i])->value();
-            QVERIFY(previews || (w.find<QLabel>(kLabels[i])->text() == "0" && settings[i] == (i == 6 ? 0 : 128)));
-        }
-        for (int i = 0; i < previews; ++i)
-            QTest::mouseClick(w.find("Command3"), Qt::LeftButton);
-        // Applying twice applies once, from the source view; only save writes the file.
-        const QByteArray opened = fileBytes(file);
-        QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
-        QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
-        QCOMPARE(fileBytes(file), opened);
-        const Picture work = LoadPicture(w.folders.paths.workFile());
-        QTest::mouseClick(w.find("Command1"), Qt::LeftButton);
-        const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
-        QCOMPARE(w.messages.texts, QStringList(previews, qs(text::kPreviewDone)) + applied + applied
-                                         << qs(text::kSaveDone));
-
-        w.picture2.repaint(); // what the preview drew stays on the surface
-        const QImage painted = w.picture2.grab().toImage().convertToFormat(kPictureFormat);
-        const QImage preview = w.picture2.image(), result = w.image2.picture(), saved = LoadPicture(file);
-        QCOMPARE(toPicture(w.image1.picture()), source);
-        QVERIFY(result.size() == source.size() && saved.size() == source.size());
-        QCOMPARE(work, toPicture(result));
         // The preview's drawing area: inside its border at (5520, 4560) twips, up to the client's edge.
-        const QRect shown(0, 0, 562 - (5520 / 15 + 2), 472 - (4560 / 15 + 2));
-        for (int y = 0; y < source.height(); ++y)
-            for (int x = 0; x < source.width(); ++x) {
-                const int v = colourAt(source, x, y);
-                const int once = rule(v, settings);
-                const int previewed = !shown.contains(x, y) || !previews ? v : previews == 1 ? once : rule(once, settings);
-                QCOMPARE(colourAt(preview, x, y), previewed);
-                QCOMPARE(colourAt(painted, x + 2, y + 2), previewed); // inside the border
-                QCOMPARE(colourAt(result, x, y), once);
-                QCOMPARE(colourAt(saved, x, y), once);
+        const QRect shown(0, 0, 562 - (5520 / 15 + 2), 472 - (4560 / 15 + 2)), smaller = shown.adjusted(0, 0, -60, -50);
+        quint32 seed = 0;
+        for (const QSize size : sizes) {
+            const Picture source = userPicture(size, ++seed);
+            const QString file = w.folders.file(QString("photo%1.bmp").arg(seed));
+            SavePicture(source, file);
+            w.open(file);
+            w.messages.texts.clear();
+            QTest::mouseClick(w.find("Image1"), Qt::LeftButton);
+            for (int i = 0; i < 7 && !values.isEmpty(); ++i)
+                w.find<QScrollBar>(kBars[i])->setValue(values[i]);
+            if (previews == 0) // a reset: every bar at 128 but the multiplier at 0, every label "0"
+                QTest::mouseClick(w.find("cmdReset"), Qt::LeftButton);
+            QList<int> settings;
+            for (int i = 0; i < 7; ++i) {
+                settings << w.find<QScrollBar>(kBars[i])->value();
+                QVERIFY(previews || (w.find<QLabel>(kLabels[i])->text() == "0" && settings[i] == (i == 6 ? 0 : 128)));
             }
+            const Picture result = ruled(source, source.rect(), settings);
+            const Picture previewed = previews == 0 ? source : previews == 1 ? ruled(source, shown, settings)
+                                                         : ruled(ruled(source, shown, settings), smaller, settings);
+            const QSize windowSize = w.form.size();
+            for (int i = 0; i < previews; ++i) {
+                if (i == 1)
+                    w.form.resize(windowSize - QSize(60, 50));
+                QTRY_COMPARE(w.picture2.parentWidget()->size(), i ? QSize(502, 422) : QSize(562, 472));
+                QTest::mouseClick(w.find("Command3"), Qt::LeftButton);
+            }
+            w.form.resize(windowSize);
+            // Applying twice applies once, from the source view; only save writes the file.
+            QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
+            QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
+            QCOMPARE(fileBytes(file), expectedBmp(source));
+            QCOMPARE(LoadPicture(w.folders.paths.workFile()), result);
+            QTest::mouseClick(w.find("Command1"), Qt::LeftButton);
+            const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
+            QCOMPARE(w.messages.texts, QStringList(previews, qs(text::kPreviewDone)) + applied + applied << qs(text::kSaveDone));
+            QCOMPARE(toPicture(w.image1.picture()), source);
+            QCOMPARE(toPicture(w.picture2.image()), previewed);
+            QTRY_COMPARE(w.picture2.parentWidget()->size(), QSize(562, 472));
+            w.picture2.repaint(); // what the preview drew stays on the surface, inside its border
+            QCOMPARE(w.picture2.grab().toImage().convertToFormat(kPictureFormat).copy(QRect({2, 2}, size)), previewed);
+            QCOMPARE(toPicture(w.image2.picture()), result);
+            QCOMPARE(fileBytes(file), expectedBmp(result));
+        }
     }
 
     void controls_data()
@@ -561,40 +593,27 @@ private slots:
             const QImage unfocused = next->grab().toImage();
             QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
             QCOMPARE(top->focusWidget(), next);
-            const QImage focused = next->grab().toImage();
-            int differing = 0;
-            for (int y = 0; y < focused.height(); ++y)
-                for (int x = 0; x < focused.width(); ++x)
-                    differing += focused.pixel(x, y) != unfocused.pixel(x, y);
-            QVERIFY2(differing > 0, qPrintable(next->objectName()));
+            QVERIFY2(next->grab().toImage() != unfocused, qPrintable(next->objectName()));
         }
         QVERIFY(w.window("frmAbout")->windowFlags().testFlag(Qt::Tool)); // kept out of the taskbar
     }
 
-    // Drawing surfaces and image views on their own.
-    void viewStretchesAnyPicture_data()
-    {
-        QTest::addColumn<QSize>("picture");
-        QTest::newRow("smaller than the frame") << QSize(10, 4);
-        QTest::newRow("wide") << QSize(2000, 30);
-        QTest::newRow("far larger than the frame") << QSize(4000, 3000);
-    }
-
+    // An image view on its own, with pictures smaller than its frame, wide, and far larger:
+    // left half red, right half blue stay halves.
     void viewStretchesAnyPicture()
     {
-        QFETCH(QSize, picture);
-        // Left half red, right half blue: the halves must stay halves.
-        QImage image(picture, kPictureFormat);
-        image.fill(Qt::red);
-        QPainter(&image).fillRect(picture.width() / 2, 0, picture.width(), picture.height(), Qt::blue);
-        ImageView view;
-        view.resize(217, 217);
-        view.setPicture(image);
-        const QImage& shown = view.shownImage();
-        QCOMPARE(shown.size(), QSize(215, 215));
-        for (const QPoint at : {QPoint(20, 100), QPoint(20, 0), QPoint(195, 100), QPoint(195, 214)})
-            QCOMPARE(QColor(shown.pixel(at)), QColor(at.x() < 100 ? Qt::red : Qt::blue));
-        QCOMPARE(view.picture().size(), picture); // the picture keeps its own size
+        for (const QSize picture : {QSize(10, 4), QSize(2000, 30), QSize(4000, 3000)}) {
+            QImage image(picture, kPictureFormat);
+            image.fill(Qt::red);
+            QPainter(&image).fillRect(picture.width() / 2, 0, picture.width(), picture.height(), Qt::blue);
+            ImageView view;
+            view.resize(217, 217);
+            view.setPicture(image);
+            QCOMPARE(view.shownImage().size(), QSize(215, 215));
+            for (const QPoint at : {QPoint(20, 100), QPoint(20, 0), QPoint(195, 100), QPoint(195, 214)})
+                QCOMPARE(QColor(view.shownImage().pixel(at)), QColor(at.x() < 100 ? Qt::red : Qt::blue));
+            QCOMPARE(view.picture().size(), picture); // the picture keeps its own size
+        }
     }
 };
 
