@@ -27,7 +27,8 @@ using namespace bmp;
 // Bytes past a BMP row the 24-bit writer may touch.
 constexpr qint64 kWriteSlack = 16;
 
-// Writes n pixels as B, G, R bytes; writes (and clobbers) one byte past them.
+// Writes n pixels as B, G, R bytes; writes (and clobbers) up to 4 bytes past
+// them (the SSSE3 version; the plain one, 1).
 void pictureToBgr24(const quint32* __restrict src, uchar* __restrict dst, qint64 n)
 {
     for (qint64 i = 0; i < n; ++i) {

@@ -5,8 +5,9 @@
 // to a view or surface shares it, and nothing ever changes a picture's
 // pixels in place (writes land on a surface's own image). Every picture the
 // program makes is in kPictureFormat, in which each pixel read as a 32-bit
-// integer holds its colour value 0x00BBGGRR in the low 24 bits (the top byte is 0xFF), so the
-// adjustment kernel runs straight on a picture's memory.
+// integer holds its colour value 0x00BBGGRR in the low 24 bits (the top
+// byte is 0xFF), so the adjustment kernel runs straight on a picture's
+// memory.
 
 #include <QImage>
 #include <QString>

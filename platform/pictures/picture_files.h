@@ -9,9 +9,10 @@ namespace penumbrix {
 
 struct UserFile;
 
-// Reads a BMP file, judged by its content, from wherever the kernel finds `path`. Throws RuntimeError: file or path
-// not found, permission denied, invalid picture (no BMP, or one that can't
-// be read), out of memory (too large to hold).
+// Reads a BMP file, judged by its content, from wherever the kernel finds
+// `path`. Throws RuntimeError: file or path not found, permission denied,
+// invalid picture (no BMP, or one that can't be read), out of memory (too
+// large to hold).
 Picture LoadPicture(const QString& path);
 
 // Writes an uncompressed 24-bit BMP over the file found (replaceFileContent:

@@ -9,14 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/files/user_files.h"
 #include "platform/files/runtime_error.h"
+#include "platform/files/user_files.h"
+#include "platform/pictures/bmp_format.h"
 
 namespace penumbrix {
 
 namespace {
 // Where the pixels start: past the headers, on a page of their own.
-constexpr int kScratchPixelsOffset = 4096;
+constexpr int kPixelsOffset = 4096;
 // How many running copies find a work file of their own.
 constexpr int kMostCopies = 100;
 
@@ -95,27 +96,25 @@ QString WorkFile::save(const Picture& picture)
     // a header, written and read back without converting a pixel.
     const Picture p = picture.format() == kPictureFormat ? picture : toPicture(picture);
     const qint64 rowBytes = qint64(p.width()) * 4;
-    const qint64 fileBytes = kScratchPixelsOffset + rowBytes * p.height();
-    uchar header[kScratchPixelsOffset] = {};
-    const auto put32 = [&](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            header[at + i] = uchar(v >> (8 * i));
-    };
+    const qint64 fileBytes = kPixelsOffset + rowBytes * p.height();
+    uchar header[kPixelsOffset] = {};
+    using bmp::put32;
     header[0] = 'B';
     header[1] = 'M';
-    put32(2, fileBytes <= 0xFFFFFFFF ? quint32(fileBytes) : 0u);
-    put32(10, kScratchPixelsOffset);
-    put32(14, 40);
-    put32(18, quint32(p.width()));
-    put32(22, quint32(-p.height())); // top-down
-    put32(26, 1 | 32 << 16);         // planes, bits per pixel
-    put32(30, 3);                    // bit fields
-    put32(34, quint32(fileBytes - kScratchPixelsOffset));
-    put32(38, quint32(std::max(0, p.dotsPerMeterX())));
-    put32(42, quint32(std::max(0, p.dotsPerMeterY())));
-    put32(54, 0x000000FFu); // red
-    put32(58, 0x0000FF00u); // green
-    put32(62, 0x00FF0000u); // blue
+    put32(header + 2, fileBytes <= 0xFFFFFFFF ? quint32(fileBytes) : 0u);
+    put32(header + 10, kPixelsOffset);
+    uchar* info = header + bmp::kFileHeaderSize;
+    put32(info, bmp::kInfoHeaderSize);
+    put32(info + 4, quint32(p.width()));
+    put32(info + 8, quint32(-p.height())); // top-down
+    put32(info + 12, 1 | 32 << 16);        // planes, bits per pixel
+    put32(info + 16, 3);                   // bit fields
+    put32(info + 20, quint32(fileBytes - kPixelsOffset));
+    put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
+    put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+    put32(info + 40, 0x000000FFu); // red
+    put32(info + 44, 0x0000FF00u); // green
+    put32(info + 48, 0x00FF0000u); // blue
 
     try {
         qint64 offset = 0;
@@ -123,7 +122,7 @@ QString WorkFile::save(const Picture& picture)
             writeFully(fd, offset, data, length, path);
             offset += length;
         };
-        write(header, kScratchPixelsOffset);
+        write(header, kPixelsOffset);
         if (p.bytesPerLine() == rowBytes) {
             write(p.constBits(), rowBytes * p.height());
         } else {
