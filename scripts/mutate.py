@@ -121,6 +121,8 @@ FAULTS = [
      "ui: Qt's texts stay English"),
     ("ui/start_up.cpp", "QObject::connect(form_, &Form1::aboutWindowShown, watch_.get(), &LastWindowWatch::watch);", "",
      "ui: main stops watching the about window"),
+    ("ui/frm_about.cpp", "setAttribute(Qt::WA_DeleteOnClose);", "setAttribute(Qt::WA_DeleteOnClose, false);",
+     "ui: a closed about window is kept, not discarded"),
     # fast paths: kept memory, parts and threads, strides; reader corners
     ("platform/pictures/memory.cpp", "    ready = {nullptr, 0};\n    return address;", "    return address;",
      "pictures: kept picture memory handed out twice"),

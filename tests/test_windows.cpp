@@ -216,8 +216,11 @@ private slots:
         if (ended)
             seen << "program ended";
         QCOMPARE(seen + rig.browser.opened, expected);
-        const QWidget* about = frmAbout::instance(); // a single one, of its own, not modal
+        // The about window: a single one, of its own, not modal; closed, it is discarded.
+        QPointer<QWidget> about = frmAbout::instance();
         QVERIFY(!about || (rig.window("frmAbout") == about && !about->parentWidget() && !about->isModal()));
+        if (about && about->close())
+            QTRY_VERIFY(!about && !frmAbout::instance());
     }
 
     void sliderSteps_data()
