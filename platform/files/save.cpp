@@ -15,12 +15,11 @@
 #include <utility>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <new>
@@ -55,24 +54,6 @@ bool mayWrite(int dir, const char* name, const struct stat& st, int how)
         return false;
     }
     return ::faccessat(dir, name, how, AT_EACCESS) == 0;
-}
-
-// What the user is told about a file that a save left other than expected.
-QString copyKeptNote(const QString& copy)
-{
-    return QStringLiteral("保存前の内容は次のファイルに残っています:\n%1").arg(copy);
-}
-
-QString inFolder(const QByteArray& folder, const QByteArray& name)
-{
-    return QFile::decodeName(folder == "/" ? folder + name : folder + '/' + name);
-}
-
-QByteArray randomName(const char* pattern)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, pattern, QRandomGenerator::global()->generate());
-    return name;
 }
 
 // A new file of ours in the folder `dir`: unnamed while it is written
@@ -123,6 +104,15 @@ public:
         return ::close(fd) == 0 || errno == EINTR;
     }
     void keep() { kept_ = true; }
+    // The file is no longer needed: its name goes now, its blocks when its
+    // descriptor closes, away from the user's wait.
+    void discardInBackground()
+    {
+        if (named_ && !kept_)
+            ::unlinkat(dir_, name_.constData(), 0);
+        kept_ = true;
+        closeInBackground(std::exchange(fd_, -1));
+    }
 
 private:
     int dir_;
@@ -130,149 +120,6 @@ private:
     QByteArray name_;
     bool named_ = false;
     bool kept_ = false;
-};
-
-// The journal of one save, in the journal folder, holding what the next
-// start needs to undo or finish the save should the process die: what kind
-// of save, the file, the new file or safety copy beside it and how far the
-// save got. Held locked (flock) while the save runs, so that no other copy
-// of the program takes it for the journal of a killed save; made unnamed and
-// named only when complete.
-class Journal {
-public:
-    enum Phase : char { Begun = 'B', Written = 'W', Done = 'D' };
-
-    struct Record {
-        char phase = 0;
-        QByteArray kind, folder, name, other;
-        qulonglong device = 0, inode = 0, otherInode = 0, size = 0;
-    };
-
-    Journal() = default;
-    ~Journal() { finish(); }
-    Journal(const Journal&) = delete;
-    Journal& operator=(const Journal&) = delete;
-
-    // Begins the journal; a save without a journal folder, or whose journal
-    // can't be made, goes on without one.
-    void begin(const Record& r)
-    {
-        const QByteArray folder = journalFolder();
-        if (folder.isEmpty())
-            return;
-        try {
-            makePrivateFolders(QFile::decodeName(folder));
-        } catch (const RuntimeError&) {
-            return;
-        }
-        const FileDescriptor dir(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() < 0)
-            return;
-        name_ = folder + '/' + randomName("save-%08x.journal");
-        fd_ = ::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        const bool unnamed = fd_ >= 0;
-        if (!unnamed)
-            fd_ = ::open(name_.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            finish();
-            return;
-        }
-        const auto field = [](const char* key, const QByteArray& value) {
-            return QByteArray(key) + ' ' + value.toPercentEncoding() + '\n';
-        };
-        const auto number = [](const char* key, qulonglong value) {
-            return QByteArray(key) + ' ' + QByteArray::number(value) + '\n';
-        };
-        const QByteArray text = QByteArray("penumbrix-save ") + char(Begun) + '\n' + field("kind", r.kind)
-            + field("folder", r.folder) + field("name", r.name) + field("other", r.other)
-            + number("device", r.device) + number("inode", r.inode) + number("otherinode", r.otherInode)
-            + number("size", r.size);
-        char self[40];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-        if (::pwrite(fd_, text.constData(), size_t(text.size()), 0) != text.size()
-            || (unnamed && ::linkat(AT_FDCWD, self, AT_FDCWD, name_.constData(), AT_SYMLINK_FOLLOW) != 0)) {
-            if (!unnamed)
-                ::unlink(name_.constData());
-            name_.clear();
-            finish();
-        }
-    }
-    void setPhase(Phase phase)
-    {
-        const char c = char(phase);
-        if (fd_ >= 0)
-            (void)::pwrite(fd_, &c, 1, kPhaseAt);
-    }
-    // Makes the journal outlast a power cut, not only a killed process: an
-    // in-place rewrite cut short by one must still be undone at the next start.
-    void flush()
-    {
-        if (fd_ < 0)
-            return;
-        (void)::fsync(fd_);
-        const FileDescriptor dir(::open(journalFolder().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() >= 0)
-            (void)::fsync(dir.get());
-    }
-    // The save is over, whichever way: the journal goes.
-    void finish()
-    {
-        if (fd_ >= 0 && !name_.isEmpty())
-            ::unlink(name_.constData());
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        name_.clear();
-    }
-    // The save is left unfinished: the journal stays for the next start.
-    void leave()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        name_.clear();
-    }
-
-    static Record parse(const QByteArray& text)
-    {
-        Record r;
-        if (!text.startsWith("penumbrix-save ") || text.size() <= kPhaseAt)
-            return r;
-        for (const QByteArray& line : text.split('\n')) {
-            const qsizetype space = line.indexOf(' ');
-            const QByteArray key = line.left(space), value = QByteArray::fromPercentEncoding(line.mid(space + 1));
-            if (key == "kind")
-                r.kind = value;
-            else if (key == "folder")
-                r.folder = value;
-            else if (key == "name")
-                r.name = value;
-            else if (key == "other")
-                r.other = value;
-            else if (key == "device")
-                r.device = value.toULongLong();
-            else if (key == "inode")
-                r.inode = value.toULongLong();
-            else if (key == "otherinode")
-                r.otherInode = value.toULongLong();
-            else if (key == "size")
-                r.size = value.toULongLong();
-        }
-        if (!r.kind.isEmpty() && !r.folder.isEmpty() && !r.name.isEmpty() && !r.other.isEmpty())
-            r.phase = text[kPhaseAt];
-        return r;
-    }
-
-    static QByteArray& journalFolder()
-    {
-        static QByteArray folder;
-        return folder;
-    }
-
-private:
-    static constexpr int kPhaseAt = 15; // just after "penumbrix-save "
-    int fd_ = -1;
-    QByteArray name_;
 };
 
 void (*stageHook)(const char*) = nullptr;
@@ -298,14 +145,6 @@ void copyBytes(int from, int to, off_t size, const QString& path)
     }
 }
 
-// Puts a file's old content back from its copy, cut to its old length and flushed.
-void restore(int copy, int target, off_t size, const QString& path)
-{
-    copyBytes(copy, target, size, path);
-    check(::ftruncate(target, size) == 0, path);
-    check(::fsync(target) == 0, path);
-}
-
 // The names of a file's extended attributes; false when they can't be read.
 bool attributeNames(int fd, std::vector<char>& names)
 {
@@ -324,18 +163,6 @@ bool listed(const std::vector<char>& names, const char* name)
             return true;
     }
     return false;
-}
-
-// Whether the saver sees every extended attribute a file may have: the
-// trusted.* ones are listed only to holders of CAP_SYS_ADMIN.
-bool seesEveryAttribute(int fd)
-{
-    if (::flistxattr(fd, nullptr, 0) < 0 && errno == ENOTSUP)
-        return true; // no attributes on this file system at all
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    return ::syscall(SYS_capget, &header, data) == 0
-        && (data[CAP_SYS_ADMIN / 32].effective & (1u << (CAP_SYS_ADMIN % 32))) != 0;
 }
 
 // Gives the new file `fd` the inode flags of the old one (chattr's "no dump",
@@ -382,23 +209,28 @@ bool takeOver(int fd, int from, const struct stat& old)
 // Replaces the file `name` (opened as `current`, with `old` its status; -1
 // when there is none) by a new file. False, before anything is written,
 // when the new file can't carry everything the old one has.
-bool replaceAtomically(int dir, bool canSyncDir, const QByteArray& folder, const QByteArray& name, int current,
+bool replaceAtomically(int dir, bool canSyncDir, const SaveJournal::Record& names, int current,
                        const struct stat* old, const ContentWriter& write, const QString& path)
 {
-    Journal journal; // goes after the new file
+    SaveJournal journal; // goes after the new file
     NewFile next(dir, old ? 0600 : 0666, randomName(".penumbrix-%08x"), path);
     if (old && !takeOver(next.fd(), current, *old))
         return false;
     struct stat own;
     check(::fstat(next.fd(), &own) == 0, path);
-    journal.begin({0, "replace", folder, name, next.name(), own.st_dev, 0, own.st_ino, 0});
+    SaveJournal::Record r = names;
+    r.kind = "replace";
+    r.other = next.name();
+    r.device = own.st_dev;
+    r.otherInode = own.st_ino;
+    journal.begin(r);
     write(next.fd());
     check(::fsync(next.fd()) == 0, path);
     stage("written");
     next.link(path);
     stage("linked");
     check(next.close(), path);
-    check(::renameat(dir, next.name().constData(), dir, name.constData()) == 0, path);
+    check(::renameat(dir, next.name().constData(), dir, r.name.constData()) == 0, path);
     next.keep();
     stage("renamed");
     if (canSyncDir && ::fsync(dir) != 0) {
@@ -409,32 +241,55 @@ bool replaceAtomically(int dir, bool canSyncDir, const QByteArray& folder, const
     return true;
 }
 
+// Puts a file's old content back from its copy, cut to its old length and flushed.
+void restore(int copy, int target, off_t size, const QString& path)
+{
+    copyBytes(copy, target, size, path);
+    check(::ftruncate(target, size) == 0, path);
+    check(::fsync(target) == 0, path);
+}
+
 // Rewrites the file itself (`target`, open for writing), after a safety
-// copy beside it, from which a failed write is undone.
-void rewriteInPlace(int dir, bool canSyncDir, const QByteArray& folder, const QByteArray& name, int target,
-                    const struct stat& old, const ContentWriter& write, const QString& path)
+// copy beside it, from which a failed write is undone. The new content is
+// first written into memory, so that the journal holds the fingerprints of
+// the old content's pages and the new one's before the file is touched: the
+// next start can then tell a file the killed save left from one changed since.
+void rewriteInPlace(int dir, bool canSyncDir, const SaveJournal::Record& names, int target, const struct stat& old,
+                    const ContentWriter& write, const QString& path)
 {
     // The copy is named after the file, visibly, so that it is found
     // should everything else fail; it takes the file's owner and mode
     // where the saver may give them.
-    QByteArray copyName = name + randomName(".before-save-%08x.bmp");
+    QByteArray copyName = names.name + randomName(".before-save-%08x.bmp");
     if (copyName.size() > NAME_MAX)
         copyName = randomName("before-save-%08x.bmp");
-    Journal journal; // goes after the copy
+    SaveJournal journal; // goes after the copy
     NewFile copy(dir, 0600, copyName, path);
     if (::fchown(copy.fd(), old.st_uid, old.st_gid) != 0)
         (void)::fchown(copy.fd(), uid_t(-1), old.st_gid);
     (void)::fchmod(copy.fd(), old.st_mode & 0666);
     struct stat own;
     check(::fstat(copy.fd(), &own) == 0, path);
-    journal.begin({0, "in place", folder, name, copyName, old.st_dev, old.st_ino, own.st_ino, qulonglong(old.st_size)});
+    SaveJournal::Record r = names;
+    r.kind = "in place";
+    r.other = copyName;
+    r.device = old.st_dev;
+    r.inode = old.st_ino;
+    r.otherInode = own.st_ino;
+    r.size = qulonglong(old.st_size);
+    journal.begin(r);
     copyBytes(target, copy.fd(), old.st_size, path);
     check(::fsync(copy.fd()) == 0, path);
     copy.link(path);
     if (canSyncDir)
         check(::fsync(dir) == 0, path);
-    journal.setPhase(Journal::Written);
-    journal.flush();
+    const FileDescriptor content(::memfd_create("penumbrix-save", MFD_CLOEXEC));
+    if (content.get() < 0)
+        throw RuntimeError(RuntimeError::OutOfMemory, path);
+    r.newSize = qulonglong(write(content.get()));
+    if (journal.active() && (!pageSums(copy.fd(), old.st_size, r.oldSums) || !pageSums(content.get(), qint64(r.newSize), r.newSums)))
+        throw fileError(errno ? errno : EIO, path, true);
+    journal.recordWritten(r);
     stage("copied");
     // Puts the old content back; where even that fails, the copy and the
     // journal stay, and the message names the copy.
@@ -444,13 +299,13 @@ void rewriteInPlace(int dir, bool canSyncDir, const QByteArray& folder, const QB
         } catch (const RuntimeError&) {
             copy.keep();
             journal.leave();
-            throw error.withNote(copyKeptNote(inFolder(folder, copyName)));
+            throw error.withNote(copyKeptNote(inFolder(r.folder, copyName)));
         }
     };
     try {
-        const qint64 size = write(target);
+        copyBytes(content.get(), target, off_t(r.newSize), path);
         stage("rewritten");
-        check(::ftruncate(target, off_t(size)) == 0, path);
+        check(::ftruncate(target, off_t(r.newSize)) == 0, path);
         check(::fsync(target) == 0, path);
     } catch (const RuntimeError& e) {
         undo(e);
@@ -459,49 +314,9 @@ void rewriteInPlace(int dir, bool canSyncDir, const QByteArray& folder, const QB
         undo(RuntimeError(RuntimeError::OutOfMemory, path));
         throw;
     }
-    journal.setPhase(Journal::Done);
+    journal.setPhase(SaveJournal::Done);
     stage("done");
-}
-
-// One killed save's journal: undoes or finishes what it was doing, and says
-// what became of the file.
-QString recover(const Journal::Record& r)
-{
-    const QString path = inFolder(r.folder, r.name);
-    const QString asBefore = QStringLiteral("前回の保存は中断されました。ファイルは保存前のままです。\n%1").arg(path);
-    const QString saved = QStringLiteral("前回の保存は中断されましたが、新しい画像は保存されています。\n%1").arg(path);
-    const FileDescriptor dir(::open(r.folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat other, now;
-    const bool hasOther = dir.get() >= 0 && ::fstatat(dir.get(), r.other.constData(), &other, AT_SYMLINK_NOFOLLOW) == 0
-        && other.st_ino == r.otherInode && S_ISREG(other.st_mode);
-    const bool hasFile = dir.get() >= 0 && ::fstatat(dir.get(), r.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0;
-    if (r.kind == "replace") {
-        // The new file either never got its name, or got the file's.
-        if (hasOther)
-            ::unlinkat(dir.get(), r.other.constData(), 0);
-        return hasFile && now.st_ino == r.otherInode && now.st_dev == r.device ? saved : asBefore;
-    }
-    const QString copyPath = inFolder(r.folder, r.other);
-    if (r.phase == Journal::Begun || r.phase == Journal::Done) {
-        // Killed before the file was touched, or after it was all written.
-        if (hasOther)
-            ::unlinkat(dir.get(), r.other.constData(), 0);
-        return r.phase == Journal::Done ? saved : asBefore;
-    }
-    try {
-        const FileDescriptor copy(hasOther ? ::openat(dir.get(), r.other.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
-        const FileDescriptor target(hasFile ? ::openat(dir.get(), r.name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1);
-        struct stat st;
-        if (copy.get() < 0 || target.get() < 0 || ::fstat(target.get(), &st) != 0 || st.st_ino != r.inode
-            || st.st_dev != r.device || !S_ISREG(st.st_mode))
-            throw RuntimeError(RuntimeError::FileNotFound, path);
-        restore(copy.get(), target.get(), off_t(r.size), path);
-    } catch (const RuntimeError&) {
-        return hasOther ? QStringLiteral("前回中断された保存を元に戻せませんでした。\n%1\n\n%2").arg(path, copyKeptNote(copyPath))
-                        : QStringLiteral("前回中断された保存を元に戻せませんでした。\n%1").arg(path);
-    }
-    ::unlinkat(dir.get(), r.other.constData(), 0);
-    return QStringLiteral("前回中断された保存を取り消し、ファイルを保存前の画像に戻しました。\n%1").arg(path);
+    copy.discardInBackground();
 }
 
 } // namespace
@@ -518,6 +333,11 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
     const FileDescriptor dir(fd);
     struct stat st;
     check(::fstat(fd, &st) == 0 && mayWrite(fd, ".", st, W_OK | X_OK), path);
+    SaveJournal::Record names;
+    names.folder = folder;
+    names.name = name;
+    names.folderDevice = st.st_dev;
+    names.folderInode = st.st_ino;
 
     // Whatever is at the name now, opened without following a link and
     // without waiting on a named pipe: a link put in the file's place is
@@ -525,7 +345,8 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
     FileDescriptor current(::openat(fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (current.get() < 0) {
         check(errno == ENOENT || errno == ELOOP, path);
-        replaceAtomically(fd, canSyncDir, folder, name, -1, nullptr, write, path);
+        replaceAtomically(fd, canSyncDir, names, -1, nullptr, write, path);
+        retireSettledJournals(st.st_dev, st.st_ino, name);
         return;
     }
     struct stat old;
@@ -541,14 +362,16 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
     if (!opened) {
         // Another file has been put at the opened file's place: its name is
         // replaced, its content never written.
-        if (!replaceAtomically(fd, canSyncDir, folder, name, current.get(), &old, write, path))
+        if (!replaceAtomically(fd, canSyncDir, names, current.get(), &old, write, path))
             throw RuntimeError(RuntimeError::PermissionDenied, path)
                 .withNote(QStringLiteral("開いた後で別のファイルに置き換えられたため、保存しませんでした。"));
-    } else if (old.st_nlink > 1 || !seesEveryAttribute(current.get())
-               || !replaceAtomically(fd, canSyncDir, folder, name, current.get(), &old, write, path)) {
-        // Hard links, attributes the saver can't see, another owner's file,
-        // attributes a new file can't have: the inode is kept. It is written
-        // through the descriptor that was checked, reopened for writing.
+    } else if (old.st_nlink > 1
+               || !replaceAtomically(fd, canSyncDir, names, current.get(), &old, write, path)) {
+        // Hard links, another owner's file, attributes a new file can't
+        // have: the inode is kept. (Attributes that only privileged programs
+        // see, trusted.*, are no reason: only such programs keep them.) It
+        // is written through the descriptor that was checked, reopened for
+        // writing.
         char self[40];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", current.get());
         FileDescriptor target(::open(self, O_RDWR | O_NONBLOCK | O_CLOEXEC));
@@ -558,47 +381,14 @@ void replaceFileContent(const UserFile& file, const ContentWriter& write)
         check(target.get() >= 0 && ::fstat(target.get(), &now) == 0, path);
         if (now.st_ino != old.st_ino || now.st_dev != old.st_dev)
             throw fileError(EBUSY, path, true);
-        rewriteInPlace(fd, canSyncDir, folder, name, target.get(), old, write, path);
+        rewriteInPlace(fd, canSyncDir, names, target.get(), old, write, path);
+        retireSettledJournals(st.st_dev, st.st_ino, name);
         return;
     }
     // The replaced file's blocks are given back when its last descriptor
     // closes, which takes long for a large file: not while the user waits.
     closeInBackground(current.release());
-}
-
-void useSaveJournalFolder(const QString& folder) { Journal::journalFolder() = native(folder); }
-
-QStringList recoverUnfinishedSaves(const QString& folder)
-{
-    QStringList told;
-    const QByteArray at = native(folder);
-    DIR* listing = at.isEmpty() ? nullptr : ::opendir(at.constData());
-    if (!listing)
-        return told;
-    std::vector<QByteArray> journals;
-    while (const dirent* entry = ::readdir(listing)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith("save-") && name.endsWith(".journal"))
-            journals.push_back(at + '/' + name);
-    }
-    ::closedir(listing);
-    for (const QByteArray& journal : journals) {
-        const FileDescriptor fd(::open(journal.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        // A journal still held is a save running in another copy.
-        if (fd.get() < 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-            continue;
-        struct stat st;
-        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 16))
-            continue;
-        QByteArray text(st.st_size, '\0');
-        if (::pread(fd.get(), text.data(), size_t(text.size()), 0) != text.size())
-            continue;
-        const Journal::Record r = Journal::parse(text);
-        if (r.phase)
-            told << recover(r);
-        ::unlink(journal.constData());
-    }
-    return told;
+    retireSettledJournals(st.st_dev, st.st_ino, name);
 }
 
 void setSaveStageHook(void (*hook)(const char*)) { stageHook = hook; }

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "platform/files/journal.h"
 #include "platform/files/user_files.h"
 
 namespace penumbrix {
@@ -40,16 +41,6 @@ using ContentWriter = std::function<qint64(int fd)>;
 // Throws RuntimeError: path not found, permission denied, disk full, device
 // I/O error (a failed flush or rename), or what `write` throws.
 void replaceFileContent(const UserFile& file, const ContentWriter& write);
-
-// Where this process's saves keep their journals (the program's data
-// folder, made when a save needs it); none when empty.
-void useSaveJournalFolder(const QString& folder);
-
-// Finishes what killed saves left: the journals in `folder` that no running
-// copy holds. A file rewritten in part gets its old content back from its
-// copy; a copy or new file left beside a file is removed. Returns, for the
-// user, one Japanese paragraph for each save found.
-QStringList recoverUnfinishedSaves(const QString& folder);
 
 // For tests: called with the name of each stage a save reaches ("written",
 // "linked", "renamed" when replacing; "copied", "rewritten", "done" in
