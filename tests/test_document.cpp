@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <grp.h>
+#include <sys/file.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -493,6 +494,111 @@ private slots:
         QVERIFY(::umask(umask) == 022 && (!extra.contains("removed") || (::stat(file, &st) == 0 && (st.st_mode & 07777) == (0666 & ~umask))));
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    // An in-place save killed once its copy was made, what happened before the next start, and what that start does.
+    void journalsFound_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("told");  // how the next start's message begins; "" nothing
+        QTest::addColumn<QString>("file");  // what the file holds then: "before", "new" or "as changed"
+        QTest::addColumn<bool>("copyKept");
+        QTest::addColumn<bool>("journalKept");
+        const QString asBefore = qs("前回の保存は中断されました。ファイルは保存前のままです。"), saved = qs("前回の保存は中断されましたが");
+        const QString changed = qs("前回中断された保存のあとでファイルが変更されたため"), missing = qs("前回中断された保存のフォルダーが見つかりません");
+        const QString untrusted = qs("保存の記録を信頼できないため"), folder = qs("データフォルダーがあなただけのフォルダーではない");
+        QTest::newRow("nothing since") << "" << asBefore << "before" << false << false;
+        QTest::newRow("its first page rewritten") << "first page" << qs("前回中断された保存を取り消し") << "before" << false << false;
+        QTest::newRow("all of it rewritten") << "all new" << saved << "new" << false << false;
+        QTest::newRow("the file edited since") << "edit" << changed << "as changed" << true << false;
+        QTest::newRow("the file longer since") << "grow" << changed << "as changed" << true << false;
+        QTest::newRow("another file put in its place") << "replace" << changed << "as changed" << true << false;
+        QTest::newRow("the copy edited") << "edit copy" << qs("前回中断された保存を元に戻せませんでした") << "before" << true << false;
+        QTest::newRow("the folder gone, then back") << "move folder" << missing << "before" << true << true;
+        QTest::newRow("a journal naming another folder") << "journal folder" << missing << "before" << true << true;
+        QTest::newRow("a journal whose copy climbs out with ..") << "journal climbs" << untrusted << "before" << true << true;
+        QTest::newRow("another owner's journal") << "journal owner" << untrusted << "before" << true << true;
+        QTest::newRow("a data folder others may write") << "folder mode" << folder << "before" << true << true;
+        QTest::newRow("another owner's data folder") << "folder owner" << folder << "before" << true << true;
+        QTest::newRow("a journal held by a running copy") << "held" << "" << "before" << true << true;
+    }
+
+    void journalsFound()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, told);
+        QFETCH(QString, file);
+        QFETCH(bool, copyKept);
+        QFETCH(bool, journalKept);
+        Rig f;
+        QVERIFY(QDir().mkpath(f.folders.file("pictures")));
+        const QString data = f.folders.paths.dataFolder, path = f.userPicture("pictures/a.bmp", 100, 100), next = f.folders.file("next.bmp");
+        QCOMPARE(::link(QFile::encodeName(path), QFile::encodeName(f.folders.file("pictures/b.bmp"))), 0); // kept in place
+        f.open(path);
+        f.bar(Setting::Light)->setValue(250);
+        f.form.Command2_Click();
+        const QByteArray before = fileBytes(path), after = expectedBmp(f.image2.picture());
+        SavePicture(f.image2.picture(), next);
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--killed-save", "copied", data, next, path, ""}), -1);
+        const QString journal = data + '/' + QDir(data).entryList({"save-*.journal"}).value(0);
+        const QString copy = f.folders.file("pictures/") + QDir(f.folders.file("pictures")).entryList({"a.bmp.before-save-*"}).value(0);
+        QVERIFY(QFile::exists(journal) && fileBytes(copy) == before && fileBytes(path) == before);
+        const auto patch = [](const QString& at, qint64 offset, const QByteArray& bytes) {
+            QFile f(at);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(offset) && f.write(bytes) == bytes.size());
+        };
+        const auto rewriteJournal = [&](const char* key, const QByteArray& value) {
+            QByteArray text = fileBytes(journal);
+            text.replace(QRegularExpression(QString("\n%1 [^\n]*").arg(key)).match(QString::fromLatin1(text)).captured().toLatin1(), "\n" + QByteArray(key) + ' ' + value);
+            QVERIFY(writeBytes(journal, text));
+        };
+        if (change == "first page")
+            patch(path, 0, after.left(4096));
+        if (change == "all new")
+            patch(path, 0, after);
+        if (change == "edit")
+            patch(path, 5000, "edited");
+        if (change == "grow")
+            patch(path, before.size(), "more");
+        if (change == "replace")
+            QVERIFY(QFile::remove(path) && writeBytes(path, before));
+        if (change == "edit copy")
+            patch(copy, 100, "edited");
+        if (change == "move folder")
+            QVERIFY(QDir().rename(f.folders.file("pictures"), f.folders.file("moved")));
+        if (change == "journal folder") { // a folder holding a file of that name, which must never be written
+            QVERIFY(QDir().mkpath(f.folders.file("other")) && writeBytes(f.folders.file("other/a.bmp"), "victim"));
+            rewriteJournal("folder", QFile::encodeName(f.folders.file("other")).toPercentEncoding());
+        }
+        if (change == "journal climbs")
+            rewriteJournal("other", "..%2Fa.bmp");
+        if (change == "journal owner")
+            QCOMPARE(::chown(QFile::encodeName(journal), 2001, 2001), 0);
+        if (change == "folder mode")
+            QVERIFY(QFile::setPermissions(data, QFile::permissions(data) | QFileDevice::WriteGroup));
+        if (change == "folder owner")
+            QCOMPARE(::chown(QFile::encodeName(data), 2001, 2001), 0);
+        const int held = change == "held" ? ::open(QFile::encodeName(journal), O_RDONLY) : -1;
+        if (held >= 0)
+            QCOMPARE(::flock(held, LOCK_EX), 0);
+        const QByteArray changed = fileBytes(change == "move folder" ? f.folders.file("moved/a.bmp") : path);
+
+        const QStringList said = recoverUnfinishedSaves(data);
+        QVERIFY2(told.isEmpty() ? said.isEmpty() : said.size() == 1 && said[0].startsWith(told), qPrintable(said.join('|')));
+        // A message about a copy kept names it.
+        QVERIFY(!(told.startsWith(qs("前回中断された保存の")) || told.startsWith(qs("前回中断された保存を元に"))) || said[0].endsWith(copy.section('/', -1)));
+        if (change == "move folder") {
+            QVERIFY(said[0].endsWith(copy) && QDir().rename(f.folders.file("moved"), f.folders.file("pictures")));
+            QCOMPARE(recoverUnfinishedSaves(data), QStringList{qs("前回の保存は中断されました。ファイルは保存前のままです。\n") + path});
+            journalKept = copyKept = false;
+        }
+        QCOMPARE(fileBytes(path), file == "before" ? before : file == "new" ? after : changed);
+        QCOMPARE(QFile::exists(copy), copyKept);
+        QVERIFY(!copyKept || change == "edit copy" || fileBytes(copy) == before);
+        QCOMPARE(QFile::exists(journal), journalKept);
+        QVERIFY(change != "journal folder" || fileBytes(f.folders.file("other/a.bmp")) == "victim");
+        if (held >= 0)
+            ::close(held);
     }
 
     // Two running copies on one data folder: each reads its own work file; two saves of one file never mix.
