@@ -60,6 +60,7 @@ QByteArray killAt;
 int killedSave(char** argv)
 {
     killAt = argv[2];
+    faultCall = qEnvironmentVariable("FAULT_CALL");
     if (!actAs(QString::fromLatin1(argv[6])))
         return 2;
     useSaveJournalFolder(QFile::decodeName(argv[3]));
@@ -86,6 +87,12 @@ int __real_fsync(int fd);
 int __real_renameat(int from, const char* a, int to, const char* b);
 int __wrap_fsync(int fd) { return injected("fsync") ? -1 : __real_fsync(fd); }
 int __wrap_renameat(int from, const char* a, int to, const char* b) { return injected("renameat") ? -1 : __real_renameat(from, a, to, b); }
+// "tmpfile": a file system without unnamed files.
+int __real_openat(int dir, const char* name, int flags, mode_t mode);
+int __wrap_openat(int dir, const char* name, int flags, mode_t mode)
+{
+    return faultCall == "tmpfile" && (flags & O_TMPFILE) == O_TMPFILE ? (errno = EOPNOTSUPP, -1) : __real_openat(dir, name, flags, mode);
+}
 }
 
 class TestDocument : public QObject {
@@ -345,6 +352,10 @@ private slots:
         QTest::newRow("disk full") << "0:0" << 0644 << 0755 << "" << "tmpfs full" << 61;
         QTest::newRow("disk full, in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink" << 61;
         QTest::newRow("read-only file system") << "0:0" << 0644 << 0755 << "" << "tmpfs read-only" << 70;
+        QTest::newRow("a file system without unnamed files") << "0:0" << 0644 << 0755 << "" << "fail tmpfile" << 0;
+        QTest::newRow("the same, in place") << "0:0" << 0644 << 0755 << "" << "hardlink fail tmpfile" << 0;
+        QTest::newRow("the same, disk full in place") << "0:0" << 0644 << 0755 << "" << "tmpfs full hardlink fail tmpfile" << 61;
+        QTest::newRow("the same, killed when written") << "0:0" << 0644 << 0755 << "" << "killed written fail tmpfile" << 0;
         // A save killed (SIGKILL) at each stage, then a start of the program.
         for (const char* stage : {"written", "linked", "renamed"})
             QTest::newRow(qPrintable(QString("killed when %1").arg(stage))) << "0:0" << 0644 << 0755 << "" << QString("killed %1").arg(stage) << 0;
@@ -451,7 +462,12 @@ private slots:
             const QString next = f.folders.file("next.bmp"), data = f.folders.paths.dataFolder;
             SavePicture(result, next);
             QVERIFY(::chmod(QFile::encodeName(QFileInfo(data).path()), 0755) == 0 && ::chown(QFile::encodeName(data), uid_t(saver.section(':', 0, 0).toUInt()), gid_t(-1)) == 0);
-            QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--killed-save", killed, data, next, path, saver}), -1);
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("FAULT_CALL", extra.section("fail ", 1).section(' ', 0, 0));
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(), {"--killed-save", killed, data, next, path, saver});
+            QVERIFY(child.waitForFinished(-1) && child.exitStatus() == QProcess::CrashExit);
             // A copy kept through the kill has the file's group and mode, and its owner where the saver may give it.
             const QString copy = folder + '/' + name + ".before-save-" + entries().filter(name + ".before-save-").value(0).section('-', -1);
             struct stat st {};
