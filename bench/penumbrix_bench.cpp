@@ -4,9 +4,12 @@
 // job) and warm (the jobs after it), contenders interleaved; every peer's
 // output checked pixel for pixel against the program's.
 //
-//   penumbrix-bench [--quick] [--runs N] [--folder DIR]
+//   penumbrix-bench [--quick] [--runs N] [--folder DIR] [--as-root]
 //
 // --quick leaves out the 100-megapixel picture of the scaling figure.
+// Started by root, the bench measures as an ordinary user all the same
+// (nobody), as users run the program, in a folder of that user's, unless
+// --as-root asks for root's figures; it says which it measured.
 
 #include <QApplication>
 #include <QDir>
@@ -15,6 +18,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -29,7 +33,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/parallel.h"
@@ -543,6 +550,36 @@ void benchKernel(int width, int height)
                 width, height, kernel, source.sizeInBytes() / 1e6, copy, kernel / copy);
 }
 
+// Who the figures are of. Root becomes an ordinary user (nobody) for the
+// whole run, with a folder of that user's, unless `asRoot`: a save by root
+// is not what users meet. False when that fails.
+bool becomeOrdinaryUser(bool asRoot, QByteArray& folder)
+{
+    if (::geteuid() != 0) {
+        std::printf("measured as an ordinary user (uid %u)\n", unsigned(::geteuid()));
+        return true;
+    }
+    if (asRoot) {
+        std::printf("measured as root (--as-root): a save by root, not as users run the program\n");
+        return true;
+    }
+    const passwd* user = ::getpwnam("nobody");
+    char made[] = "/tmp/penumbrix-bench-XXXXXX";
+    if (!user || (folder.isEmpty() && !::mkdtemp(made)))
+        return false;
+    const bool ours = folder.isEmpty(); // a folder given with --folder must be writable by that user
+    if (ours)
+        folder = made;
+    if ((ours && ::chown(folder.constData(), user->pw_uid, user->pw_gid) != 0) || ::setgroups(0, nullptr) != 0
+        || ::setgid(user->pw_gid) != 0 || ::setuid(user->pw_uid) != 0)
+        return false;
+    ::setenv("HOME", folder.constData(), 1);
+    ::setenv("XDG_RUNTIME_DIR", folder.constData(), 1);
+    std::printf("started by root, measured as an ordinary user (%s, uid %u), in %s; --as-root for root's figures\n",
+                user->pw_name, unsigned(user->pw_uid), folder.constData());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -551,6 +588,20 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     keepPictureMemoryForReuse(); // as the program does
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Who measures is settled before anything is made.
+    QByteArray chosenFolder;
+    const bool parent = argc < 2 || std::strncmp(argv[1], "--", 2) != 0 || std::strstr(argv[1], "-child") == nullptr;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--folder") == 0)
+            chosenFolder = argv[i + 1];
+    const bool hadFolder = !chosenFolder.isEmpty();
+    bool asRoot = false;
+    for (int i = 1; i < argc; ++i)
+        asRoot = asRoot || std::strcmp(argv[i], "--as-root") == 0;
+    if (parent && !becomeOrdinaryUser(asRoot, chosenFolder)) {
+        std::fprintf(stderr, "penumbrix-bench: could not become an ordinary user (nobody); --as-root measures as root\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("--program-child"))
@@ -560,17 +611,20 @@ int main(int argc, char** argv)
     if (args.size() == 5 && args[1] == QLatin1String("--floor-child"))
         return floorChild(args[2], args[3], args[4].toInt());
     if (args.contains(QLatin1String("--help"))) {
-        std::printf("usage: penumbrix-bench [--quick] [--runs N] [--folder DIR]\n");
+        std::printf("usage: penumbrix-bench [--quick] [--runs N] [--folder DIR] [--as-root]\n");
         return 0;
     }
     const bool quick = args.contains(QLatin1String("--quick"));
     int runs = 5;
     if (const int i = args.indexOf(QLatin1String("--runs")); i > 0 && i + 1 < args.size())
         runs = std::max(1, args[i + 1].toInt());
-    QTemporaryDir temp;
-    QString folder = temp.path();
-    if (const int i = args.indexOf(QLatin1String("--folder")); i > 0 && i + 1 < args.size())
-        folder = args[i + 1];
+    QTemporaryDir temp(chosenFolder.isEmpty() ? QDir::tempPath() + QStringLiteral("/penumbrix-bench-XXXXXX")
+                                              : QFile::decodeName(chosenFolder) + QStringLiteral("/run-XXXXXX"));
+    const QString folder = temp.path();
+    const auto removeMade = qScopeGuard([&] {
+        if (!hadFolder && !chosenFolder.isEmpty())
+            QDir(QFile::decodeName(chosenFolder)).removeRecursively();
+    });
     const QString self = app.applicationFilePath();
 
     std::printf("settings: red %d green %d blue %d light %d contrast %d range %d czoom %d (threshold %d); "
