@@ -21,11 +21,11 @@ using ContentWriter = std::function<qint64(int fd)>;
 // keeps its owner, group, mode, ACLs, extended attributes, inode flags and
 // hard links: it is replaced atomically (an unnamed new file in the same
 // folder, written, flushed, named and renamed over it) when the new file can
-// carry all of these, and is otherwise rewritten in place after a safety
-// copy beside it (a visible name, with the file's owner and mode where the
-// saver may give them). Either way a failure leaves the old file as it was
-// and no file of ours behind; where even the undo fails, the message names
-// the copy.
+// carry all of these, for any user, and is otherwise rewritten in place after
+// a safety copy beside it (a visible name, with the file's owner and mode
+// where the saver may give them). Either way a failure leaves the old file as
+// it was and no file of ours behind; where even the undo fails, the message
+// names the copy.
 //
 // Only the file opened is ever written: when another file has been put at
 // its place since, the name is replaced, never the other file's content
