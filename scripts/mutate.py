@@ -282,6 +282,12 @@ FAULTS = [
      "files: a replace that can't carry the owner goes on"),
     ("platform/files/save.cpp", "    copyBytes(copy, target, size, path);\n    check(::ftruncate(target, size) == 0, path);", "    copyBytes(copy, target, size, path);",
      "files: an undone rewrite keeps the new content's length"),
+    ("platform/files/save.cpp", "    if (fd < 0 && errno == EACCES) // a folder that may be written but not listed\n", "    if (false)\n",
+     "files: a folder that may be written but not listed is refused"),
+    ("platform/files/save.cpp", "if (errno != EOPNOTSUPP && errno != EISDIR", "if (errno != EISDIR",
+     "files: a file system without unnamed files is refused"),
+    ("platform/files/journal.cpp", "    if (!unnamed)\n        fd_ = ::openat(dir.get(), name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);\n", "",
+     "recovery: without unnamed files a save keeps no journal"),
     # desktop: the command line, drops, the installed files, dialogs kept over the main window
     ("ui/start_up.cpp", "    if (file)\n        QTimer::singleShot", "    if (false)\n        QTimer::singleShot",
      "desktop: the file named on the command line is ignored"),

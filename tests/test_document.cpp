@@ -331,6 +331,7 @@ private slots:
         QTest::newRow("shared group file of another owner, saved by a group member")
             << "2000:1000" << 0660 << 0770 << "2001:2001,1000" << "" << 0;
         QTest::newRow("own file in another of the saver's groups") << "2001:1000" << 0640 << 0750 << "2001:2001,1000" << "" << 0;
+        QTest::newRow("own file in a folder the owner may write but not list") << "2001:2001" << 0644 << 0300 << "2001:2001" << "new inode" << 0;
         QTest::newRow("ACL granting the saver write") << "2000:2000" << 0640 << 0777 << "2001:2001" << "acl" << 0;
         QTest::newRow("ACL and extended attribute, saved by root") << "2000:1000" << 0660 << 0755 << "" << "acl xattr" << 0;
         QTest::newRow("inode flags, saved by root") << "0:0" << 0644 << 0755 << "" << "flags" << 0;
