@@ -60,13 +60,16 @@ void Document::startUp()
     // Saves keep their journals in the data folder; those of saves killed
     // in an earlier run are finished first, whatever else start-up meets.
     // Only in a data folder that no one else may write: one refused is told
-    // of, and the program starts without looking inside it.
-    useSaveJournalFolder(paths_.dataFolder);
+    // of, and the program starts without looking inside it, and its saves
+    // keep no journal there.
     QStringList recovered;
     try {
-        if (openDataFolder(paths_.dataFolder, false).get() >= 0)
+        const FileDescriptor folder = openDataFolder(paths_.dataFolder, false);
+        useSaveJournalFolder(paths_.dataFolder);
+        if (folder.get() >= 0)
             recovered = recoverUnfinishedSaves(paths_.dataFolder);
     } catch (const RuntimeError& e) {
+        useSaveJournalFolder({});
         recovered << e.message();
     }
     if (!recovered.isEmpty())

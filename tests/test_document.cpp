@@ -6,6 +6,7 @@
 #include <optional>
 
 #include <csignal>
+#include <dirent.h>
 #include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -547,6 +548,75 @@ private slots:
         QVERIFY(::umask(umask) == 022 && (!extra.contains("removed") || (::stat(file, &st) == 0 && (st.st_mode & 07777) == (0666 & ~umask))));
         if (extra.contains("hardlink"))
             QCOMPARE(fileBytes(link), fileBytes(path));
+    }
+
+    // The data folder from the environment's bytes; nothing, the program's or Qt's, goes to a name read as text.
+    void dataFolderFromTheEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("home"); // under a temporary root; made unless it ends in "missing"
+        QTest::addColumn<QByteArray>("dataHome"); // XDG_DATA_HOME; "-": unset
+        QTest::addColumn<QByteArray>("expected"); // the data folder under the root; empty: none can be used
+        QTest::newRow("HOME of non-text bytes") << QByteArray("/x/caf\xe9") << QByteArray("-") << QByteArray("/x/caf\xe9/.local/share/penumbrix");
+        QTest::newRow("HOME of non-text bytes, its data folder there") << QByteArray("/x/caf\xe9") << QByteArray("-") << QByteArray("/x/caf\xe9/.local/share/penumbrix/");
+        QTest::newRow("HOME of non-text bytes, missing") << QByteArray("/x/caf\xe9/missing") << QByteArray("-") << QByteArray();
+        QTest::newRow("relative XDG_DATA_HOME") << QByteArray("/home") << QByteArray("rel/data") << QByteArray("/home/.local/share/penumbrix");
+        QTest::newRow("empty XDG_DATA_HOME") << QByteArray("/home") << QByteArray("") << QByteArray("/home/.local/share/penumbrix");
+        QTest::newRow("XDG_DATA_HOME of non-text bytes") << QByteArray("/home") << QByteArray("/d\xe9ta") << QByteArray("/d\xe9ta/penumbrix");
+    }
+    void dataFolderFromTheEnvironment()
+    {
+        QFETCH(QByteArray, home);
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir root;
+        const QByteArray at = QFile::encodeName(root.path());
+        const auto remove = qScopeGuard([&] { QProcess::execute("rm", {"-rf", root.path()}); }); // names that are no text
+        QVERIFY(home.endsWith("missing") || QDir().mkpath(QFile::decodeName(at + "/x")) & (::mkdir(at + home, 0700) == 0));
+        QVERIFY(!dataHome.startsWith('/') || ::mkdir(at + dataHome, 0700) == 0);
+        if (expected.endsWith('/')) // made by an earlier run
+            QVERIFY(::mkdir(at + home + "/.local", 0700) == 0 && ::mkdir(at + home + "/.local/share", 0700) == 0 && ::mkdir(at + expected, 0700) == 0);
+        expected = expected.isEmpty() ? QByteArray() : at + expected;
+        const QByteArray saved[] = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CONFIG_HOME")};
+        const QString cwd = QDir::currentPath();
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", saved[0]), qputenv("XDG_DATA_HOME", saved[1]), qputenv("XDG_CONFIG_HOME", saved[2]);
+            QDir::setCurrent(cwd);
+        });
+        qputenv("HOME", at + home), qunsetenv("XDG_CONFIG_HOME");
+        dataHome == "-" ? qunsetenv("XDG_DATA_HOME") : dataHome.startsWith('/') ? qputenv("XDG_DATA_HOME", at + dataHome) : qputenv("XDG_DATA_HOME", dataHome);
+        QDir::setCurrent(root.path()); // where a relative XDG_DATA_HOME would lead
+        ProgramFolders install;
+        ProgramPaths paths = ProgramPaths::forThisProgram();
+        paths.installFolder = install.paths.installFolder;
+        {
+            Rig f(&paths);
+            f.open(f.userPicture("a.bmp"));
+            f.messages.texts.clear();
+            f.form.Command2_Click();
+            struct stat st {};
+            QCOMPARE(f.messages.texts.last(), expected.isEmpty() ? f.messages.texts.last() : qs(text::kApplyDone));
+            QVERIFY(expected.isEmpty() ? f.lastIsError(52) : ::stat(expected + "/Image1.BMP", &st) == 0 && st.st_size > 4096);
+            delete new QFileDialog; // Qt's dialog keeps its settings as it goes
+        }
+        // Qt's settings beside the real home's; no name anywhere with U+FFFD's bytes.
+        struct stat st {};
+        QCOMPARE(::stat(at + home + "/.config/QtProject.conf", &st) == 0, !home.endsWith("missing"));
+        std::function<QStringList(const QByteArray&)> lost = [&](const QByteArray& folder) {
+            QStringList found;
+            if (DIR* listing = ::opendir(folder.constData())) {
+                while (const dirent* entry = ::readdir(listing)) {
+                    const QByteArray name(entry->d_name);
+                    if (name.contains("\xef\xbf\xbd"))
+                        found << QFile::decodeName(folder + '/' + name);
+                    if (entry->d_type == DT_DIR && name != "." && name != "..")
+                        found += lost(folder + '/' + name);
+                }
+                ::closedir(listing);
+            }
+            return found;
+        };
+        QVERIFY2(lost(at).isEmpty(), qPrintable(lost(at).join(' ')));
+        QVERIFY(!QFileInfo::exists(root.filePath("rel")));
     }
 
     // Two running copies on one data folder: each reads its own work file; two saves of one file never mix.
