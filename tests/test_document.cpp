@@ -345,8 +345,8 @@ private slots:
             QVERIFY(::stat(QFile::encodeName(data), &st) == 0 && (st.st_mode & 0777) == 0700);
         // The copy's work file: the first free name, a folder being no file of its own.
         const QString held = data + (how == "folder at its name" ? "/Image1-2.BMP" : "/Image1.BMP");
-        if (error == -1)
-            QCOMPARE(f.doc().workFile(), held);
+        if (error == -1 || error == 481) // and a work file that can't be read is named as the user knows it
+            QVERIFY(f.doc().workFile() == held && (error == -1 || f.messages.texts.last().endsWith('\n' + held)));
         if ((error == -1 && how != "swapped") || error == 481 || error == 7)
             QVERIFY(::stat(QFile::encodeName(held), &st) == 0 && (st.st_mode & 0777) == 0600 && st.st_uid == (user.isEmpty() ? 0 : 2001));
         if (error == -1 && how != "swapped") // as another reader sees it, and no longer
@@ -368,8 +368,9 @@ private slots:
             const QString told = f.messages.texts.last();
             QVERIFY2(told.contains(data + "\n\n" + qs("データフォルダー")), qPrintable(told));
             QCOMPARE(QDir(how == "data folder a link" ? elsewhere : data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), QStringList());
+            f.messages.texts.clear();
             QVERIFY(f.form.Form_Load());
-            QCOMPARE(f.messages.texts.last(), told);
+            QCOMPARE(f.messages.texts, QStringList{told});
             QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
         }
         // The work file goes when the program ends; a file put at its name stays, as does what was passed over.
