@@ -6,8 +6,9 @@
 // holds the placeholder picture, which is only ever read. The work file of
 // the apply pass lives in the user's own data folder for the program,
 // ~/.local/share/penumbrix by default ($XDG_DATA_HOME/penumbrix), made
-// private (0700) when first needed and trusted as openDataFolder says; workFile() is the name of a single running copy's work file (see
-// WorkFile for the others). Saves keep their journals there too.
+// private (0700) when first needed and trusted only as openDataFolder says;
+// workFile() is the name of a single running copy's work file (see WorkFile
+// for the others). Saves keep their journals there too.
 
 #include <QString>
 
