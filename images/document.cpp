@@ -59,8 +59,19 @@ void Document::startUp()
 {
     // Saves keep their journals in the data folder; those of saves killed
     // in an earlier run are finished first, whatever else start-up meets.
-    useSaveJournalFolder(paths_.dataFolder);
-    const QStringList recovered = recoverUnfinishedSaves(paths_.dataFolder);
+    // Only in a data folder that no one else may write: one refused is told
+    // of, and the program starts without looking inside it, and its saves
+    // keep no journal there.
+    QStringList recovered;
+    try {
+        const FileDescriptor folder = openDataFolder(paths_.dataFolder, false);
+        useSaveJournalFolder(paths_.dataFolder);
+        if (folder.get() >= 0)
+            recovered = recoverUnfinishedSaves(paths_.dataFolder);
+    } catch (const RuntimeError& e) {
+        useSaveJournalFolder({});
+        recovered << e.message();
+    }
     if (!recovered.isEmpty())
         services_.messages.show(recovered.join(QStringLiteral("\n\n")), MessageButtons::Ok);
     const QString placeholder = paths_.placeholder();
@@ -133,7 +144,12 @@ void Document::apply()
         // two never take memory side by side. (Should the load fail, the
         // off-screen surface is left with its picture.)
         work.releaseImage();
-        const Picture result = load_(workFile);
+        Picture result;
+        try {
+            result = load_(workFile); // the file held, by its descriptor
+        } catch (const RuntimeError& e) {
+            throw RuntimeError(e.code(), workFile_->path(), e.detail());
+        }
         work.holdImage(result);
         slots_.image2.setPicture(result);
     }

@@ -3,7 +3,10 @@
 #include <QDirIterator>
 #include <QScopeGuard>
 
+#include <optional>
+
 #include <csignal>
+#include <dirent.h>
 #include <grp.h>
 #include <sys/file.h>
 #include <linux/fs.h>
@@ -250,25 +253,49 @@ private slots:
         QTest::newRow("apply: work file unreadable") << "work file unreadable" << 481;
         QTest::newRow("apply: memory runs out") << "no memory" << 7;
         QTest::newRow("save: folder removed") << "folder removed" << 76;
+        QTest::newRow("apply: another picture put at the work file's name before it is read back") << "swapped" << -1;
+        QTest::newRow("apply as a user: root's work file in the user's folder") << "root's work file" << -1;
+        QTest::newRow("apply: a folder at the work file's name") << "folder at its name" << -1;
+        // A data folder others could have touched is never used: the apply fails, the start goes on.
+        QTest::newRow("apply: data folder a symbolic link to a folder") << "data folder a link" << 70;
+        QTest::newRow("apply: data folder another owner's") << "data folder of uid 2000" << 70;
+        QTest::newRow("apply: data folder writable by its group") << "data folder mode 0770" << 70;
+        QTest::newRow("apply: data folder writable by others") << "data folder mode 0703" << 70;
     }
 
     void applyThatDoesNothingOrFails()
     {
         QFETCH(QString, how);
         QFETCH(int, error);
-        Rig f;
-        const QString folder = f.folders.file("pictures"), data = f.folders.paths.dataFolder;
-        const bool made = QStringList{"symlink", "hardlink", "fifo", "longer", "full"}.contains(how); // the data folder, before the program
+        ProgramFolders outer; // outlives the program
+        std::optional<Rig> program(std::in_place, &outer.paths);
+        Rig& f = *program;
+        const QString folder = outer.file("pictures"), data = outer.paths.dataFolder, elsewhere = outer.file("elsewhere");
+        const QString user = how == "root's work file" ? "2001:2001" : "";
+        const bool refused = error == 70;
+        const bool made = refused || QStringList{"symlink", "hardlink", "fifo", "longer", "full", "root's work file",
+                                                 "folder at its name"}.contains(how); // the data folder, before the program
         QDir().mkpath(folder), made && QDir().mkpath(data);
-        const QString path = f.userPicture("pictures/a.bmp", 640, 300);
-        const QByteArray original = fileBytes(path), workFile = QFile::encodeName(f.folders.paths.workFile());
-        if (how == "full" && ::mount("tmpfs", QFile::encodeName(data), "tmpfs", 0, "size=256k") != 0)
+        const QString path = folder + "/a.bmp";
+        SavePicture(patternPicture(640, 300, 7), path);
+        const QByteArray original = fileBytes(path), workFile = QFile::encodeName(outer.paths.workFile());
+        if (how == "full" && ::mount("tmpfs", QFile::encodeName(data), "tmpfs", 0, "size=256k,mode=0700") != 0)
             QSKIP("needs root to mount a small file system");
         const auto unmount = qScopeGuard([&] { if (how == "full") ::umount2(QFile::encodeName(data), MNT_DETACH); });
         if (how == "fifo")
             QCOMPARE(::mkfifo(workFile, 0600), 0);
-        if (how == "longer")
+        if (how == "longer" || how == "root's work file")
             QVERIFY(writeBytes(workFile, QByteArray(1 << 20, 'x')) && ::chmod(workFile, 0644) == 0);
+        if (!user.isEmpty())
+            QVERIFY(::chmod(QFile::encodeName(outer.root.path()), 0755) == 0 && ::chown(QFile::encodeName(data), 2001, 2001) == 0);
+        if (how == "folder at its name")
+            QVERIFY(QDir().mkpath(outer.paths.workFile() + "/kept"));
+        if (how == "data folder a link")
+            QVERIFY(QDir().rmdir(data) && QDir().mkpath(elsewhere) && ::symlink(QFile::encodeName(elsewhere), QFile::encodeName(data)) == 0);
+        if (how.startsWith("data folder of uid "))
+            QCOMPARE(::chown(QFile::encodeName(data), how.section(' ', -1).toUInt(), 0), 0);
+        if (how.startsWith("data folder mode "))
+            QCOMPARE(::chmod(QFile::encodeName(data), how.section(' ', -1).toUInt(nullptr, 8)), 0);
         if (how != "no picture")
             f.open(path);
         f.bar(Setting::Light)->setValue(250);
@@ -283,17 +310,32 @@ private slots:
             QDir(data).removeRecursively(), writeBytes(data, "in the way");
         if (how == "folder removed")
             QDir(folder).removeRecursively();
+        // The loader is asked for the work file: what it is given leads to the file now at the work file's name.
+        const auto isWorkFile = [&](const QString& p) {
+            struct stat a, b;
+            return ::stat(QFile::encodeName(p), &a) == 0 && ::stat(QFile::encodeName(f.doc().workFile()), &b) == 0
+                && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+        };
+        const QString planted = outer.file("planted.bmp");
+        SavePicture(patternPicture(640, 300, 99), planted);
+        const QByteArray plantedBytes = fileBytes(planted);
         Picture loaded; // the result view shows the picture loaded from the work file
         const_cast<Document&>(f.doc()).setPictureLoader([&](const QString& p) -> Picture {
-            if (how == "work file unreadable" && p.endsWith(QLatin1String("Image1.BMP")))
+            if (how == "work file unreadable" && isWorkFile(p))
                 throw RuntimeError(RuntimeError::InvalidPicture, p);
-            if (how == "no memory" && p.endsWith(QLatin1String("Image1.BMP")))
+            if (how == "no memory" && isWorkFile(p))
                 throw std::bad_alloc();
+            if (how == "swapped" && isWorkFile(p)) // between the write and the read
+                if (::rename(QFile::encodeName(planted), workFile) != 0)
+                    throw RuntimeError(RuntimeError::DeviceIoError, "the swap failed");
             return loaded = LoadPicture(p);
         });
         f.messages.texts.clear();
         f.messages.answers = {how == "cancel" ? kMessageCancel : kMessageOk};
-        how == "folder removed" ? f.form.Command1_Click() : f.form.Command2_Click();
+        {
+            ActingAs as(user);
+            how == "folder removed" ? f.form.Command1_Click() : f.form.Command2_Click();
+        }
 
         // Only the question and the error are shown; no hourglass left on; views and files as they were.
         QStringList expected = how == "folder removed" ? QStringList() : QStringList{qs(text::kApplyConfirm)};
@@ -304,20 +346,47 @@ private slots:
         QVERIFY(f.form.cursor().shape() != Qt::WaitCursor && !f.picture1.autoRedraw());
         QVERIFY(error == -1 ? f.image2.picture().constBits() == loaded.constBits() : f.views() == views);
         if (error == 0 || how == "full")
-            QVERIFY(!QFile::exists(f.folders.paths.workFile()) && (error || f.picture1.picture().isNull()));
+            QVERIFY(!QFile::exists(outer.paths.workFile()) && (error || f.picture1.picture().isNull()));
         // A data folder made is private, the work file the user's alone: a header, the memory, cut to length.
         struct stat st {};
         if (!made && error && error != 76)
             QVERIFY(::stat(QFile::encodeName(data), &st) == 0 && (st.st_mode & 0777) == 0700);
-        if (error == -1 || error == 481 || error == 7)
-            QVERIFY(::stat(workFile, &st) == 0 && (st.st_mode & 0777) == 0600);
-        if (error == -1) // as another reader sees it, and no longer
-            QVERIFY(QImage(f.folders.paths.workFile(), "bmp").convertToFormat(kPictureFormat) == toPicture(f.image2.picture())
-                    && QFileInfo(f.folders.paths.workFile()).size() == 4096 + f.image2.picture().sizeInBytes());
+        // The copy's work file: the first free name, a folder being no file of its own.
+        const QString held = data + (how == "folder at its name" ? "/Image1-2.BMP" : "/Image1.BMP");
+        if (error == -1 || error == 481) // and a work file that can't be read is named as the user knows it
+            QVERIFY(f.doc().workFile() == held && (error == -1 || f.messages.texts.last().endsWith('\n' + held)));
+        if ((error == -1 && how != "swapped") || error == 481 || error == 7)
+            QVERIFY(::stat(QFile::encodeName(held), &st) == 0 && (st.st_mode & 0777) == 0600 && st.st_uid == (user.isEmpty() ? 0 : 2001));
+        if (error == -1 && how != "swapped") // as another reader sees it, and no longer
+            QVERIFY(QImage(held, "bmp").convertToFormat(kPictureFormat) == toPicture(f.image2.picture())
+                    && QFileInfo(held).size() == 4096 + f.image2.picture().sizeInBytes());
+        if (error == -1) { // the picture applied, never the one put in its place
+            QImage applied = toPicture(LoadPicture(path));
+            for (int y = 0; y < applied.height(); ++y)
+                for (int x = 0; x < applied.width(); ++x)
+                    reinterpret_cast<quint32*>(applied.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(applied, x, y), {128, 128, 128, 250, 128, 128, 1}));
+            QVERIFY(toPicture(f.image2.picture()) == applied);
+        }
         if (how != "folder removed") {
             QCOMPARE(fileBytes(path), original);
             QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bmp"});
         }
+        // A refused folder, named with the reason, gets nothing; the next start says the same and goes on.
+        if (refused) {
+            const QString told = f.messages.texts.last();
+            QVERIFY2(told.contains(data + "\n\n" + qs("データフォルダー")), qPrintable(told));
+            QCOMPARE(QDir(how == "data folder a link" ? elsewhere : data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), QStringList());
+            f.messages.texts.clear();
+            QVERIFY(f.form.Form_Load());
+            QCOMPARE(f.messages.texts, QStringList{told});
+            QVERIFY(samePixels(f.image1.picture(), f.placeholder()));
+        }
+        // The work file goes when the program ends; a file put at its name stays, as does what was passed over.
+        program.reset();
+        if (how == "swapped")
+            QCOMPARE(fileBytes(outer.paths.workFile()), plantedBytes);
+        QVERIFY(how != "folder at its name" || QFileInfo(outer.paths.workFile() + "/kept").isDir());
+        QVERIFY(how == "swapped" || !QFileInfo(held).exists());
     }
 
     void saveTargets_data()
@@ -625,6 +694,75 @@ private slots:
         QVERIFY(change != "journal folder" || fileBytes(f.folders.file("other/a.bmp")) == "victim");
         if (held >= 0)
             ::close(held);
+    }
+
+    // The data folder from the environment's bytes; nothing, the program's or Qt's, goes to a name read as text.
+    void dataFolderFromTheEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("home"); // under a temporary root; made unless it ends in "missing"
+        QTest::addColumn<QByteArray>("dataHome"); // XDG_DATA_HOME; "-": unset
+        QTest::addColumn<QByteArray>("expected"); // the data folder under the root; empty: none can be used
+        QTest::newRow("HOME of non-text bytes") << QByteArray("/x/caf\xe9") << QByteArray("-") << QByteArray("/x/caf\xe9/.local/share/penumbrix");
+        QTest::newRow("HOME of non-text bytes, its data folder there") << QByteArray("/x/caf\xe9") << QByteArray("-") << QByteArray("/x/caf\xe9/.local/share/penumbrix/");
+        QTest::newRow("HOME of non-text bytes, missing") << QByteArray("/x/caf\xe9/missing") << QByteArray("-") << QByteArray();
+        QTest::newRow("relative XDG_DATA_HOME") << QByteArray("/home") << QByteArray("rel/data") << QByteArray("/home/.local/share/penumbrix");
+        QTest::newRow("empty XDG_DATA_HOME") << QByteArray("/home") << QByteArray("") << QByteArray("/home/.local/share/penumbrix");
+        QTest::newRow("XDG_DATA_HOME of non-text bytes") << QByteArray("/home") << QByteArray("/d\xe9ta") << QByteArray("/d\xe9ta/penumbrix");
+    }
+    void dataFolderFromTheEnvironment()
+    {
+        QFETCH(QByteArray, home);
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir root;
+        const QByteArray at = QFile::encodeName(root.path());
+        const auto remove = qScopeGuard([&] { QProcess::execute("rm", {"-rf", root.path()}); }); // names that are no text
+        QVERIFY(home.endsWith("missing") || QDir().mkpath(QFile::decodeName(at + "/x")) & (::mkdir(at + home, 0700) == 0));
+        QVERIFY(!dataHome.startsWith('/') || ::mkdir(at + dataHome, 0700) == 0);
+        if (expected.endsWith('/')) // made by an earlier run
+            QVERIFY(::mkdir(at + home + "/.local", 0700) == 0 && ::mkdir(at + home + "/.local/share", 0700) == 0 && ::mkdir(at + expected, 0700) == 0);
+        expected = expected.isEmpty() ? QByteArray() : at + expected;
+        const QByteArray saved[] = {qgetenv("HOME"), qgetenv("XDG_DATA_HOME"), qgetenv("XDG_CONFIG_HOME")};
+        const QString cwd = QDir::currentPath();
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", saved[0]), qputenv("XDG_DATA_HOME", saved[1]), qputenv("XDG_CONFIG_HOME", saved[2]);
+            QDir::setCurrent(cwd);
+        });
+        qputenv("HOME", at + home), qunsetenv("XDG_CONFIG_HOME");
+        dataHome == "-" ? qunsetenv("XDG_DATA_HOME") : dataHome.startsWith('/') ? qputenv("XDG_DATA_HOME", at + dataHome) : qputenv("XDG_DATA_HOME", dataHome);
+        QDir::setCurrent(root.path()); // where a relative XDG_DATA_HOME would lead
+        ProgramFolders install;
+        ProgramPaths paths = ProgramPaths::forThisProgram();
+        paths.installFolder = install.paths.installFolder;
+        {
+            Rig f(&paths);
+            f.open(f.userPicture("a.bmp"));
+            f.messages.texts.clear();
+            f.form.Command2_Click();
+            struct stat st {};
+            QCOMPARE(f.messages.texts.last(), expected.isEmpty() ? f.messages.texts.last() : qs(text::kApplyDone));
+            QVERIFY(expected.isEmpty() ? f.lastIsError(52) : ::stat(expected + "/Image1.BMP", &st) == 0 && st.st_size > 4096);
+            delete new QFileDialog; // Qt's dialog keeps its settings as it goes
+        }
+        // Qt's settings beside the real home's; no name anywhere with U+FFFD's bytes.
+        struct stat st {};
+        QCOMPARE(::stat(at + home + "/.config/QtProject.conf", &st) == 0, !home.endsWith("missing"));
+        std::function<QStringList(const QByteArray&)> lost = [&](const QByteArray& folder) {
+            QStringList found;
+            if (DIR* listing = ::opendir(folder.constData())) {
+                while (const dirent* entry = ::readdir(listing)) {
+                    const QByteArray name(entry->d_name);
+                    if (name.contains("\xef\xbf\xbd"))
+                        found << QFile::decodeName(folder + '/' + name);
+                    if (entry->d_type == DT_DIR && name != "." && name != "..")
+                        found += lost(folder + '/' + name);
+                }
+                ::closedir(listing);
+            }
+            return found;
+        };
+        QVERIFY2(lost(at).isEmpty(), qPrintable(lost(at).join(' ')));
+        QVERIFY(!QFileInfo::exists(root.filePath("rel")));
     }
 
     // Two running copies on one data folder: each reads its own work file; two saves of one file never mix.

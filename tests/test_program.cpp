@@ -171,23 +171,27 @@ private slots:
     }
 
     // The placeholder fills both views and the preview (without it: an error, and the end); a named file
-    // takes both views, or is reported in a box kept over the main window, which goes on. Ctrl+Q ends it.
+    // takes both views, or is reported in a box kept over the main window, which goes on. Ctrl+Q ends it,
+    // and takes its work file with it.
     void startsWithItsPlaceholderAndTheNamedFile_data()
     {
         QTest::addColumn<QString>("file"); // empty: none named
         QTest::addColumn<QByteArray>("content"); // empty: a BMP of the user's colour
         QTest::addColumn<bool>("opens");
-        QTest::newRow("nothing named") << QString() << QByteArray() << false;
-        QTest::newRow("no placeholder: an error box alone, then the end") << QString() << QByteArray("no placeholder") << false;
-        QTest::newRow("a BMP with a Japanese name") << qs("写真.bmp") << QByteArray() << true;
-        QTest::newRow("text named .bmp") << qs("notes.bmp") << QByteArray("just text\n") << false;
-        QTest::newRow("a name starting with a dash, after --") << qs("-scan.bmp") << QByteArray() << true;
+        QTest::addColumn<bool>("applies"); // ⇒編集 is pressed before the end
+        QTest::newRow("nothing named") << QString() << QByteArray() << false << false;
+        QTest::newRow("no placeholder: an error box alone, then the end") << QString() << QByteArray("no placeholder") << false << false;
+        QTest::newRow("a BMP with a Japanese name") << qs("写真.bmp") << QByteArray() << true << false;
+        QTest::newRow("text named .bmp") << qs("notes.bmp") << QByteArray("just text\n") << false << false;
+        QTest::newRow("a name starting with a dash, after --") << qs("-scan.bmp") << QByteArray() << true << false;
+        QTest::newRow("a BMP applied, then the end") << qs("写真.bmp") << QByteArray() << true << true;
     }
     void startsWithItsPlaceholderAndTheNamedFile()
     {
         QFETCH(QString, file);
         QFETCH(QByteArray, content);
         QFETCH(bool, opens);
+        QFETCH(bool, applies);
         QTemporaryDir pictures;
         if (!file.isEmpty() && content.isEmpty())
             SavePicture(filled(60, 40, kUserColour), pictures.filePath(file));
@@ -218,8 +222,15 @@ private slots:
         QVERIFY2(waitFor([&] { return (seen = s.pixelsOf(main, views)) >= expected; }), qPrintable(QString::number(seen)));
         if (opens) // the preview surface keeps the placeholder
             QVERIFY(waitFor([&] { return s.pixelsOf(main, kPlaceholderColour) >= kPreviewShown; }));
+        const QString workFile = s.root.filePath("data/penumbrix/Image1.BMP");
+        if (applies) { // a click on ⇒編集 (3480, 1440 twips and 1455 by 1080 under the menu bar), then OK twice
+            s.run("xdotool", {"mousemove", "--window", main, "280", "150", "click", "1"});
+            QVERIFY(s.key(s.window(kMain, true), "Return", [&] { return QFile::exists(workFile); }));
+            QVERIFY(s.key(s.window(kMain, true), "Return", [&] { return s.windows(kMain).size() == 1; }));
+        }
         s.key(main, "ctrl+q");
         QCOMPARE(s.exitCode(), 0);
+        QVERIFY(!QFile::exists(workFile) && QFileInfo(workFile).dir().exists() == applies);
     }
 
     // The program ends when both windows are closed, in either order; Enter and Esc close the about window,

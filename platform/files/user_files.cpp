@@ -173,4 +173,53 @@ void makePrivateFolders(const QString& path)
         throw RuntimeError(RuntimeError::PathNotFound, path);
 }
 
+FileDescriptor openDataFolder(const QString& folder, bool makeWhenMissing)
+{
+    const auto refused = [&](RuntimeError::Code code, const QString& why) {
+        return RuntimeError(code, folder).withNote(why);
+    };
+    if (folder.isEmpty())
+        throw refused(RuntimeError::PathNotFound,
+                      QStringLiteral("データフォルダーが決まりません。HOME か XDG_DATA_HOME を設定してください。"));
+    if (folder.contains(QChar::ReplacementCharacter))
+        throw refused(RuntimeError::BadFileName,
+                      QStringLiteral("データフォルダーの名前に文字として読めないバイトがあるため、使いませんでした。"
+                                     "XDG_DATA_HOME に、名前が文字だけのフォルダーを指定してください。"));
+    const QByteArray name = native(folder);
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    FileDescriptor dir(::open(name.constData(), kFlags));
+    if (dir.get() < 0 && errno == ENOENT) {
+        if (!makeWhenMissing)
+            return dir;
+        makePrivateFolders(folder);
+        dir.reset(::open(name.constData(), kFlags));
+    }
+    if (dir.get() < 0) {
+        const int e = errno;
+        struct stat st;
+        const bool there = ::lstat(name.constData(), &st) == 0;
+        if (there && S_ISLNK(st.st_mode))
+            throw refused(RuntimeError::PermissionDenied,
+                          QStringLiteral("データフォルダーがシンボリックリンクのため、使いませんでした。"
+                                         "本物のフォルダーにしてください。"));
+        if (there && !S_ISDIR(st.st_mode))
+            throw refused(RuntimeError::PathNotFound,
+                          QStringLiteral("データフォルダーの場所に、フォルダーでないものがあります。"));
+        throw fileError(e, folder, true);
+    }
+    struct stat st;
+    if (::fstat(dir.get(), &st) != 0)
+        throw fileError(errno, folder, true);
+    if (st.st_uid != ::geteuid())
+        throw refused(RuntimeError::PermissionDenied,
+                      QStringLiteral("データフォルダーがほかのユーザー (uid %1) のものなので、使いませんでした。")
+                          .arg(st.st_uid));
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        throw refused(RuntimeError::PermissionDenied,
+                      QStringLiteral("データフォルダーにほかのユーザーも書き込めるため (モード %1)、使いませんでした。"
+                                     "chmod 700 で直せます。")
+                          .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0')));
+    return dir;
+}
+
 } // namespace penumbrix

@@ -45,7 +45,8 @@ bool isSameFile(const UserFile& file, const QString& path);
 // An open file descriptor, closed when it goes.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -65,5 +66,19 @@ void writeFully(int fd, qint64 offset, const void* data, qint64 length, const QS
 // Makes `path` and any folder missing on the way, each private (0700).
 // Throws RuntimeError PathNotFound for `path` when it can't.
 void makePrivateFolders(const QString& path);
+
+// The program's data folder, open for reading as a folder (O_DIRECTORY |
+// O_NOFOLLOW), to find and make its files from (openat, unlinkat ...). A
+// missing folder is made private (0700), with any folder missing on the way,
+// unless `makeWhenMissing` is false: then nothing is made and the descriptor
+// returned is -1. A folder that is there is trusted as ssh trusts ~/.ssh:
+// only a real folder (no symbolic link as its last name), owned by the
+// effective user and writable by no group and no others. Throws RuntimeError
+// naming the folder, with a note that says why: a bad file name (its name
+// lost bytes that were no text), path not found (it can't be made, or
+// something else is in its place), permission denied (a link, another
+// owner's folder, one that others may write). Nothing is ever written in a
+// folder refused.
+FileDescriptor openDataFolder(const QString& folder, bool makeWhenMissing = true);
 
 } // namespace penumbrix

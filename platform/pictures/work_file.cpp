@@ -20,14 +20,6 @@ namespace {
 constexpr int kPixelsOffset = 4096;
 // How many running copies find a work file of their own.
 constexpr int kMostCopies = 100;
-
-// The file at `path` is the one open as `fd`, a plain file of one name.
-bool stillOurs(int fd, const QByteArray& path)
-{
-    struct stat held, named;
-    return ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1
-        && ::lstat(path.constData(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev;
-}
 } // namespace
 
 WorkFile::WorkFile(QString folder, QString name) : folder_(std::move(folder)), name_(std::move(name))
@@ -35,7 +27,13 @@ WorkFile::WorkFile(QString folder, QString name) : folder_(std::move(folder)), n
     path_ = folder_ + QLatin1Char('/') + name_;
 }
 
-WorkFile::~WorkFile() { release(); }
+WorkFile::~WorkFile()
+{
+    // This copy's file ends with it; a file put at its name since stays.
+    if (fd_ >= 0 && stillNamed(dir_.get()))
+        ::unlinkat(dir_.get(), leaf_.constData(), 0);
+    release();
+}
 
 void WorkFile::release()
 {
@@ -44,19 +42,28 @@ void WorkFile::release()
     fd_ = -1;
 }
 
-void WorkFile::claim()
+bool WorkFile::stillNamed(int folder) const
 {
-    makePrivateFolders(folder_);
+    struct stat held, named;
+    return fd_ >= 0 && ::fstat(fd_, &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1
+        && ::fstatat(folder, leaf_.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == held.st_ino
+        && named.st_dev == held.st_dev;
+}
+
+void WorkFile::claim(FileDescriptor folder)
+{
     const qsizetype dot = name_.lastIndexOf(QLatin1Char('.'));
+    int firstError = 0;
     for (int copy = 1; copy <= kMostCopies; ++copy) {
-        const QString path = folder_ + QLatin1Char('/')
-            + (copy == 1 ? name_ : name_.left(dot) + QStringLiteral("-%1").arg(copy) + name_.mid(dot));
-        const QByteArray name = QFile::encodeName(path);
-        // Only a plain file of its own, of this user, is ever written: a
-        // link, a named pipe or a file with another name is removed and the
-        // file made anew.
-        for (int attempt = 0;; ++attempt) {
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        const QString leaf = copy == 1 ? name_ : name_.left(dot) + QStringLiteral("-%1").arg(copy) + name_.mid(dot);
+        const QByteArray name = QFile::encodeName(leaf);
+        // Only a plain file of its own, of this user, is ever written:
+        // anything else at the name (a link, a named pipe, a file with
+        // another name, another owner's file) is removed and the file made
+        // anew; what can't be removed is passed over for the next name.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const int fd = ::openat(folder.get(), name.constData(),
+                                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
             struct stat st {};
             const bool own = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
                 && st.st_uid == ::geteuid();
@@ -65,29 +72,40 @@ void WorkFile::claim()
                 break;
             }
             if (own) {
-                (void)::fchmod(fd, 0600);
                 fd_ = fd;
-                path_ = path;
+                leaf_ = name;
+                // The copy that held it may have removed it meanwhile.
+                if (!stillNamed(folder.get())) {
+                    release();
+                    continue;
+                }
+                (void)::fchmod(fd, 0600);
+                dir_.reset(folder.release());
+                path_ = folder_ + QLatin1Char('/') + leaf;
                 return;
             }
             const int e = fd < 0 ? errno : EEXIST;
             if (fd >= 0)
                 ::close(fd);
-            if (attempt > 0 || (e != ELOOP && e != EEXIST && e != ENXIO) || ::unlink(name.constData()) != 0)
-                throw fileError(e == EEXIST || e == ENXIO ? EISDIR : e, path, true);
+            if (!firstError)
+                firstError = e == EEXIST || e == ENXIO || e == ELOOP ? EACCES : e;
+            if (attempt > 0 || ::unlinkat(folder.get(), name.constData(), 0) != 0)
+                break;
         }
     }
-    throw fileError(EBUSY, path_, true);
+    throw fileError(firstError ? firstError : EBUSY, folder_ + QLatin1Char('/') + name_, true);
 }
 
 QString WorkFile::save(const Picture& picture)
 {
     if (picture.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, path_, QStringLiteral("no picture to save"));
-    if (fd_ >= 0 && !stillOurs(fd_, QFile::encodeName(path_)))
+    // The folder is looked at again on every apply: it may have changed.
+    FileDescriptor folder = openDataFolder(folder_);
+    if (fd_ >= 0 && !stillNamed(folder.get()))
         release();
     if (fd_ < 0)
-        claim();
+        claim(std::move(folder));
     const int fd = fd_;
     const QString path = path_;
 
@@ -133,10 +151,18 @@ QString WorkFile::save(const Picture& picture)
             throw fileError(errno, path, true);
     } catch (...) {
         // Nothing half written stays, nor holds the disk's space.
-        ::unlink(QFile::encodeName(path).constData());
+        if (stillNamed(dir_.get()))
+            ::unlinkat(dir_.get(), leaf_.constData(), 0);
         release();
         throw;
     }
+    // Read back through the descriptor held: a file put at the name since
+    // is never read. Without /proc, the name, which led to it just now.
+    const QString held = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    struct stat st, opened;
+    if (::stat(QFile::encodeName(held).constData(), &st) == 0 && ::fstat(fd, &opened) == 0
+        && st.st_ino == opened.st_ino && st.st_dev == opened.st_dev)
+        return held;
     return path;
 }
 
