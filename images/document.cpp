@@ -133,7 +133,10 @@ void Document::apply()
         // two never take memory side by side. (Should the load fail, the
         // off-screen surface is left with its picture.)
         work.releaseImage();
-        const Picture result = load_(workFile);
+        Picture result = load_(workFile);
+        // The result is the opened picture's: its resolution and its alpha,
+        // which the rule leaves alone, not the work file's.
+        keepFileTraits(slots_.image1.picture(), result);
         work.holdImage(result);
         slots_.image2.setPicture(result);
     }

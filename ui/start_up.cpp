@@ -101,7 +101,7 @@ struct ProgramWindows::RealServices {
             return QtOpenDialog(window).showOpen(filter, proposedFileName);
         }
     } openDialog;
-    QtBrowser browser;
+    QtBrowser browser{messages};
 };
 
 ProgramWindows::ProgramWindows()

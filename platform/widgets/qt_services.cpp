@@ -1,9 +1,9 @@
 #include "platform/widgets/qt_services.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -78,10 +78,33 @@ void QtBusyPointer::setBusy(bool busy)
 
 void QtBrowser::open(const QString& address)
 {
-    // Hands the address to the desktop, which starts the user's browser
-    // detached from this program and returns at once.
-    if (!QDesktopServices::openUrl(QUrl(address)))
-        throw RuntimeError(RuntimeError::ObjectNotAvailable, address);
+    // The opener hands the address to the user's browser; it may wait for
+    // that browser to end, so it is never waited for here. It shares this
+    // program's output and error channels and has no input, and it is not
+    // stopped when the program ends: the browser stays open on its own.
+    auto* opener = new QProcess;
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({address});
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    ++running_;
+    const auto ended = [this, opener, address](bool failed) {
+        if (opener->property("ended").toBool())
+            return;
+        opener->setProperty("ended", true);
+        --running_;
+        opener->deleteLater();
+        if (failed)
+            messages_.show(RuntimeError(RuntimeError::ObjectNotAvailable, address).message(), MessageButtons::Ok);
+    };
+    QObject::connect(opener, &QProcess::finished, &context_, [ended](int code, QProcess::ExitStatus status) {
+        ended(status != QProcess::NormalExit || code != 0);
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, &context_, [ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(true);
+    });
+    opener->start();
 }
 
 } // namespace penumbrix

@@ -186,11 +186,20 @@ void DrawingSurface::paintEvent(QPaintEvent* event)
         if (!drawn_.isNull()) {
             // Only the exposed part is converted and drawn.
             const QRect source = exposed.translated(-b, -b).intersected(drawn_.rect());
+            // A picture with alpha keeps it in the words' top byte, which
+            // Qt would copy onto the window: it is drawn opaque.
+            const bool alpha = fileTraits(picture_).alpha;
+            const auto draw = [&](const QImage& image, const QRect& part, QPoint at) {
+                if (alpha)
+                    p.drawImage(at, opaqueCopy(image, part));
+                else
+                    p.drawImage(at, image, part);
+            };
             if (!source.isEmpty())
-                p.drawImage(source.topLeft() + QPoint(b, b), drawn_, source);
+                draw(drawn_, source, source.topLeft() + QPoint(b, b));
             const QRect patched = source.intersected(patchRect_);
             if (!patched.isEmpty())
-                p.drawImage(patched.topLeft() + QPoint(b, b), patch_, patched.translated(-patchRect_.topLeft()));
+                draw(patch_, patched.translated(-patchRect_.topLeft()), patched.topLeft() + QPoint(b, b));
         }
     }
     if (border_ == Border::Sunken)
