@@ -1,6 +1,12 @@
 #include "platform/widgets/qt_services.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
+#include <QTimer>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -43,12 +49,44 @@ QStringList QtOpenDialog::nameFilters(const QString& filter)
     return result;
 }
 
+namespace {
+
+// The dialog's sizes and dates in Japanese, as its other texts are: Qt's
+// file list writes them in the desktop's language, whatever the program's.
+class JapaneseFileDetails final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+            return QIdentityProxyModel::data(index, role);
+        const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == 1)
+            return files->isDir(source) ? QString() : japanese.formattedDataSize(files->size(source));
+        return japanese.toString(files->lastModified(source), QLocale::ShortFormat);
+    }
+};
+
+} // namespace
+
 std::optional<QString> QtOpenDialog::showOpen(const QString& filter, const QString& proposedFileName)
 {
     QFileDialog dialog(owner_);
     // Qt's own dialog, in the program's language whatever the desktop's; its
     // type box shows "画像(*.BMP)", not the patterns behind it.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    dialog.setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    dialog.setProxyModel(new JapaneseFileDetails(&dialog));
+    // The size, type and date columns as wide as what they show, whenever
+    // a folder has been listed.
+    auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (auto* files = dialog.findChild<QFileSystemModel*>(); files && list)
+        QObject::connect(files, &QFileSystemModel::directoryLoaded, list, [list] {
+            for (int column = 1; column < 4; ++column)
+                list->resizeColumnToContents(column);
+        });
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(nameFilters(filter));
