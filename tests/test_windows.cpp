@@ -620,29 +620,58 @@ private slots:
     {
         QTest::addColumn<QString>("window");
         QTest::addColumn<QStringList>("order"); // from the control that has the focus at first
-        QTest::newRow("main") << "Form1"
-                              << QStringList{"Command1", "vsRed",    "Picture1", "vsGreen",    "vsBlue",
-                                             "Command2", "Picture2", "Command3", "vsLIGHT",    "vsContrast",
-                                             "vsRange",  "cmdReset", "vsCzoom",  "cmdDelete",  "Picture3"};
-        QTest::newRow("about") << "frmAbout" << QStringList{"cmdOK", "Picture1"};
+        QTest::addColumn<QStringList>("clicked"); // each changes nothing, and shows no ring, before the keyboard is used
+        QTest::addColumn<bool>("dark");
+        const QStringList main{"Command1", "vsRed",    "Picture1", "vsGreen",  "vsBlue",    "Command2", "Picture2", "Command3",
+                               "vsLIGHT",  "vsContrast", "vsRange", "cmdReset", "vsCzoom", "cmdDelete", "Picture3"};
+        QTest::newRow("main") << "Form1" << main << QStringList{"Picture3", "Image2", "Picture2"} << false;
+        QTest::newRow("main, dark palette") << "Form1" << main << QStringList{"Picture2", "Picture3"} << true;
+        QTest::newRow("about") << "frmAbout" << QStringList{"cmdOK", "Picture1"} << QStringList{} << false;
     }
     void tabOrder()
     {
         QFETCH(QString, window);
         QFETCH(QStringList, order);
+        QFETCH(QStringList, clicked);
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        if (dark) { // a dark theme whose highlight stands out less than 3:1 against its face
+            QPalette palette(QColor(0x22, 0x20, 0x20), QColor(0x22, 0x20, 0x20)); // button, window
+            palette.setColor(QPalette::Highlight, QColor(0x12, 0x60, 0x8A));
+            QApplication::setPalette(palette);
+        }
         Rig w;
         QWidget* top = w.window(window);
         if (window == "Form1")
             w.form.showCentred();
         QVERIFY(QTest::qWaitForWindowActive(top));
         QCOMPARE(top->focusWidget()->objectName(), order.first());
-        // Tab takes the focus round and each control shows that it has it.
+        for (const QString& name : clicked) { // a click is not the keyboard: no ring
+            const QImage shown = top->grab().toImage();
+            QTest::mouseClick(top->findChild<QWidget*>(name), Qt::LeftButton, {}, QPoint(5, 5));
+            QVERIFY2(top->grab().toImage() == shown, qPrintable(name));
+        }
+        top->findChild<QWidget*>(order.first())->setFocus();
+        // Tab takes the focus round and each control shows that it has it; the ring, 2 pixels along the
+        // edge of a slider or a surface, stands out at least 3:1 against the window's face.
+        const auto luminance = [](QColor c) {
+            auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+        };
+        const double face = luminance(top->palette().color(QPalette::Window));
         for (int i = 1; i <= order.size(); ++i) {
             auto* next = top->findChild<QWidget*>(order[i % order.size()]);
             const QImage unfocused = next->grab().toImage();
             QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
             QCOMPARE(top->focusWidget(), next);
-            QVERIFY2(next->grab().toImage() != unfocused, qPrintable(next->objectName()));
+            const QImage focused = next->grab().toImage();
+            QVERIFY2(focused != unfocused, qPrintable(next->objectName()));
+            if (!qobject_cast<QPushButton*>(next)) {
+                const double ring = luminance(focused.pixelColor(1, focused.height() / 2));
+                const double ratio = (std::max(ring, face) + 0.05) / (std::min(ring, face) + 0.05);
+                QVERIFY2(ratio >= 3, qPrintable(QString("%1: %2:1").arg(next->objectName()).arg(ratio, 0, 'f', 2)));
+            }
         }
         QVERIFY(w.window("frmAbout")->windowFlags().testFlag(Qt::Tool)); // kept out of the taskbar
     }
