@@ -324,6 +324,7 @@ private slots:
         ProgramFolders folders;
         const QString picture = folders.file("photo.bmp");
         SavePicture(filled(300, 200, kUserColour), picture); // 180,054 bytes
+        QVERIFY(QDir(folders.root.path()).mkdir("a folder"));
         ProgramWindows windows;
         QVERIFY(windows.start(folders.paths, picture, [] {}));
         Form1& form = *windows.mainWindow();
@@ -336,16 +337,22 @@ private slots:
         connect(timer, &QTimer::timeout, timer, [&, timer] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             auto* list = dialog ? dialog->findChild<QTreeView*>("treeView") : nullptr;
-            const QModelIndex row = list ? list->model()->match(list->model()->index(0, 0, list->rootIndex()),
-                                                                Qt::DisplayRole, "photo.bmp", 1, Qt::MatchExactly).value(0) : QModelIndex();
-            if (!row.isValid())
+            const auto find = [&](const char* name) {
+                return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1,
+                                            Qt::MatchExactly).value(0);
+            };
+            const QModelIndex row = list ? find("photo.bmp") : QModelIndex(), folder = list ? find("a folder") : QModelIndex();
+            if (!row.isValid() || !folder.isValid())
                 return;
             seen << (dialog->parentWidget() == &form ? "over the main window" : "elsewhere") << dialog->selectedNameFilter();
             for (int column = 1; column < 4; ++column) {
                 seen << row.siblingAtColumn(column).data().toString(); // and room for it
                 if (list->header()->sectionSize(column) < list->sizeHintForIndex(row.siblingAtColumn(column)).width())
                     seen << QString("column %1 cut").arg(column);
+                if (list->header()->sectionViewportPosition(column) + list->header()->sectionSize(column) > list->viewport()->width())
+                    seen << QString("column %1 past the edge").arg(column);
             }
+            seen << folder.siblingAtColumn(2).data().toString();
             timer->deleteLater();
             dialog->reject();
         });
@@ -355,7 +362,8 @@ private slots:
         // Japanese sizes (KiB, two decimals) and short dates (year/month/day hours:minutes).
         QCOMPARE(seen.mid(0, 3), QStringList({"over the main window", qs("画像(*.BMP)"), "175.83 KiB"}));
         QVERIFY2(seen.value(3).contains(qs("画像")), qPrintable(seen.join(" | ")));
-        QCOMPARE(seen.mid(4), QStringList{QFileInfo(picture).lastModified().toString("yyyy/MM/dd HH:mm")});
+        // A folder is typed as Qt's Japanese texts name it.
+        QCOMPARE(seen.mid(4), QStringList({QFileInfo(picture).lastModified().toString("yyyy/MM/dd HH:mm"), qs("フォルダ")}));
         QCOMPARE(form.document().currentFileName(), picture);
         form.close();
     }

@@ -51,21 +51,33 @@ QStringList QtOpenDialog::nameFilters(const QString& filter)
 
 namespace {
 
-// The dialog's sizes and dates in Japanese, as its other texts are: Qt's
-// file list writes them in the desktop's language, whatever the program's.
+// The dialog's sizes, types and dates in Japanese, as its other texts are:
+// Qt's file list writes sizes and dates in the desktop's language, whatever
+// the program's, and has no Japanese for a folder or a file of no known type.
 class JapaneseFileDetails final : public QIdentityProxyModel {
 public:
     using QIdentityProxyModel::QIdentityProxyModel;
     QVariant data(const QModelIndex& index, int role) const override
     {
         const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-        if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+        if (role != Qt::DisplayRole || !files || index.column() < 1 || index.column() > 3)
             return QIdentityProxyModel::data(index, role);
         const QLocale japanese(QLocale::Japanese, QLocale::Japan);
         const QModelIndex source = mapToSource(index);
-        if (index.column() == 1)
-            return files->isDir(source) ? QString() : japanese.formattedDataSize(files->size(source));
-        return japanese.toString(files->lastModified(source), QLocale::ShortFormat);
+        switch (index.column()) {
+        case 1: return files->isDir(source) ? QString() : japanese.formattedDataSize(files->size(source));
+        case 2: {
+            const QString type = files->type(source);
+            if (files->isDir(source))
+                return QStringLiteral("フォルダ");
+            if (type == QLatin1String("File"))
+                return QStringLiteral("ファイル");
+            if (type.endsWith(QLatin1String(" File")))
+                return type.chopped(5) + QStringLiteral(" ファイル");
+            return type;
+        }
+        default: return japanese.toString(files->lastModified(source), QLocale::ShortFormat);
+        }
     }
 };
 
@@ -79,13 +91,17 @@ std::optional<QString> QtOpenDialog::showOpen(const QString& filter, const QStri
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
     dialog.setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     dialog.setProxyModel(new JapaneseFileDetails(&dialog));
-    // The size, type and date columns as wide as what they show, whenever
-    // a folder has been listed.
+    // The size, type and date columns as wide as what they show, and the
+    // names in what is left, whenever a folder has been listed (showing the
+    // dialog puts back the widths of its last use).
     auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
     if (auto* files = dialog.findChild<QFileSystemModel*>(); files && list)
         QObject::connect(files, &QFileSystemModel::directoryLoaded, list, [list] {
+            QHeaderView* header = list->header();
+            header->setStretchLastSection(false);
+            header->setSectionResizeMode(0, QHeaderView::Stretch);
             for (int column = 1; column < 4; ++column)
-                list->resizeColumnToContents(column);
+                header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         });
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
