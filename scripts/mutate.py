@@ -325,6 +325,8 @@ FAULTS = [
      "newcomer: a staging install writes the desktop database"),
     ("ui/CMakeLists.txt", '"${CMAKE_INSTALL_PREFIX}/${PENUMBRIX_DATADIR}/applications"', '"${CMAKE_INSTALL_PREFIX}/applications"',
      "newcomer: the desktop database refreshed in the wrong folder"),
+    ("engine/parallel.cpp", "std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 4)",
+     "std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 1)", "newcomer: the passes on one core as the program runs"),
     ("docs/penumbrix.1", ".SH ENVIRONMENT", ".SH ENVIRONMENT VARIABLES", "newcomer: the manual page has no ENVIRONMENT"),
     ("ui/start_up.cpp", '"Usage: penumbrix [--] [FILE]\\n"', '"Usage: penumbrix [FILE]\\n"',
      "newcomer: --help's usage without the synopsis's [--]"),
