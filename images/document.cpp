@@ -150,6 +150,9 @@ void Document::apply()
         } catch (const RuntimeError& e) {
             throw RuntimeError(e.code(), workFile_->path(), e.detail());
         }
+        // The result is the opened picture's: its resolution and its alpha,
+        // which the rule leaves alone, not the work file's.
+        keepFileTraits(slots_.image1.picture(), result);
         work.holdImage(result);
         slots_.image2.setPicture(result);
     }

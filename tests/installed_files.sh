@@ -6,7 +6,7 @@
 # Usage: installed_files.sh BUILD_DIR
 set -euo pipefail
 build=$1
-for tool in desktop-file-validate appstreamcli; do
+for tool in desktop-file-validate appstreamcli update-desktop-database; do
   command -v "$tool" >/dev/null || { echo "SKIP: needs $tool (scripts/deps.sh installs it)"; exit 77; }
 done
 prefix=$(mktemp -d)
@@ -34,6 +34,21 @@ appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$share/metainfo/$id.metainfo.xml" ||
   { echo "FAIL: the description doesn't launch the desktop entry"; exit 1; }
 
+# The install refreshed the prefix's desktop database: the desktop finds the
+# program for BMP files. A staging install (DESTDIR) leaves it to the packager.
+grep -q "^image/bmp=.*$id.desktop" "$share/applications/mimeinfo.cache" ||
+  { echo "FAIL: the install left no desktop database naming the program for BMP files"; exit 1; }
+staged=$(mktemp -d)
+DESTDIR=$staged cmake --install "$build" --prefix /opt/penumbrix >/dev/null
+[ -s "$staged/opt/penumbrix/bin/penumbrix" ] && [ ! -e "$staged/opt/penumbrix/share/applications/mimeinfo.cache" ] ||
+  { rm -rf "$staged"; echo "FAIL: a staging install touched the desktop database"; exit 1; }
+rm -rf "$staged"
+
+# The manual page has the sections a reader looks for.
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS KEYS FILES ENVIRONMENT "EXIT STATUS" "SEE ALSO"; do
+  grep -qx "\.SH \"\?$section\"\?" "$share/man/man1/penumbrix.1" || { echo "FAIL: the manual page has no $section"; exit 1; }
+done
+
 # What the command line can't start is answered before Qt starts, with no
 # display at all: --help and --version on standard output with status 0; a
 # wrong command line, what is wrong and the usage on standard error, status 2.
@@ -42,12 +57,12 @@ answers() { # expected status, the start of its output, arguments...
   shift 2
   out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$prefix/bin/penumbrix" "$@" 2>&1 >/dev/null) || got=$?
   [ $got -eq 0 ] && out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$prefix/bin/penumbrix" "$@" 2>/dev/null)
-  if [ $got -ne "$status" ] || [[ "$out" != "$expected"* ]] || { [ "$status" -eq 2 ] && [[ "$out" != *"Usage: penumbrix [FILE]"* ]]; }; then
+  if [ $got -ne "$status" ] || [[ "$out" != "$expected"* ]] || { [ "$status" -eq 2 ] && [[ "$out" != *"Usage: penumbrix [--] [FILE]"* ]]; }; then
     echo "FAIL: penumbrix $* gave status $got and: $out"; exit 1
   fi
 }
-answers 0 "Usage: penumbrix [FILE]" --help
-answers 0 "Usage: penumbrix [FILE]" a.bmp -h
+answers 0 "Usage: penumbrix [--] [FILE]" --help
+answers 0 "Usage: penumbrix [--] [FILE]" a.bmp -h
 answers 0 "penumbrix 0.50" --version
 answers 2 "penumbrix: one picture at a time: 2 files given" a.bmp b.bmp
 answers 2 "penumbrix: unknown option --bogus" --bogus a.bmp

@@ -38,23 +38,38 @@ inline int rule(int v, const QList<int>& s)
     return channel(s[0], v % 256) + channel(s[1], v / 256 % 256) * 256 + channel(s[2], v / 65536) * 65536;
 }
 
-// The BMP a save writes, by the format's rule: 24 bits, bottom-up, rows padded to 4 bytes.
-inline QByteArray expectedBmp(const QImage& picture)
+// How a BMP file is laid out beyond its pixels: the header's size (40; 108 or
+// 124 with alpha) and its pixels per metre (-1: the picture's own, Qt's 3780).
+struct BmpForm {
+    int header = 40;
+    int ppmX = -1, ppmY = -1;
+    bool alpha() const { return header > 40; }
+};
+
+// A BMP by the format's rule: bottom-up, rows padded to 4 bytes; 24 bits, or
+// with alpha 32 bits B, G, R, A (alpha from the words' top byte) described by
+// bit fields 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000 and 'sRGB'.
+// What a save writes, by default.
+inline QByteArray expectedBmp(const QImage& picture, const BmpForm& form = {})
 {
     const QImage p = toPicture(picture);
-    const qsizetype rowBytes = (p.width() * 3 + 3) / 4 * 4;
-    QByteArray bmp(54 + rowBytes * p.height(), '\0');
+    const int bytes = form.alpha() ? 4 : 3, at = 14 + form.header;
+    const qsizetype rowBytes = (p.width() * bytes + 3) / 4 * 4;
+    QByteArray bmp(at + rowBytes * p.height(), '\0');
     const auto put = [&](qsizetype at, quint32 v, int n = 4) {
         for (int i = 0; i < n; ++i)
             bmp[at + i] = char(v >> 8 * i);
     };
     bmp[0] = 'B', bmp[1] = 'M';
-    put(2, bmp.size()), put(10, 54), put(14, 40), put(18, p.width()), put(22, p.height()), put(26, 1, 2), put(28, 24, 2);
-    put(34, rowBytes * p.height()), put(38, p.dotsPerMeterX()), put(42, p.dotsPerMeterY());
+    put(2, bmp.size()), put(10, at), put(14, form.header), put(18, p.width()), put(22, p.height()), put(26, 1, 2);
+    put(28, 8 * bytes, 2), put(34, rowBytes * p.height());
+    put(38, form.ppmX < 0 ? p.dotsPerMeterX() : form.ppmX), put(42, form.ppmY < 0 ? p.dotsPerMeterY() : form.ppmY);
+    if (form.alpha())
+        put(30, 3), put(54, 0x00FF0000), put(58, 0x0000FF00), put(62, 0x000000FF), put(66, 0xFF000000), put(70, 0x73524742);
     for (int y = 0; y < p.height(); ++y)
         for (int x = 0; x < p.width(); ++x) {
-            const quint32 c = quint32(colourAt(p, x, y));
-            put(54 + (p.height() - 1 - y) * rowBytes + 3 * x, c >> 16 | (c & 0xFF00) | (c & 0xFF) << 16, 3);
+            const quint32 w = reinterpret_cast<const quint32*>(p.constScanLine(y))[x], c = w & 0xFFFFFF;
+            put(at + (p.height() - 1 - y) * rowBytes + bytes * x, c >> 16 | (c & 0xFF00) | (c & 0xFF) << 16 | (w & 0xFF000000), bytes);
         }
     return bmp;
 }

@@ -85,6 +85,7 @@ private slots:
         QTest::newRow("3") << 3 << false;
         QTest::newRow("8, more than the threads kept") << 8 << false;
         QTest::newRow("16, more than the threads kept") << 16 << false;
+        QTest::newRow("as the program runs: one a core, at most 4") << 0 << false;
     }
     void parts()
     {
@@ -93,9 +94,10 @@ private slots:
         setMostParts(parts);
         setThreadStartsFail(startsFail);
         std::vector<std::atomic<int>> runs(1000);
-        std::atomic<int> elsewhere{0};
+        std::atomic<int> elsewhere{0}, made{0};
         const std::thread::id caller = std::this_thread::get_id();
         inParts(1000, 1, [&](std::int64_t begin, std::int64_t end) {
+            ++made;
             elsewhere += std::this_thread::get_id() != caller;
             for (std::int64_t i = begin; i < end; ++i)
                 ++runs[std::size_t(i)];
@@ -104,7 +106,9 @@ private slots:
         setThreadStartsFail(false);
         for (std::size_t i = 0; i < runs.size(); ++i)
             QCOMPARE(runs[i].load(), 1);
-        QCOMPARE(elsewhere == 0, startsFail || parts == 1);
+        const int expected = parts ? parts : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+        QCOMPARE(made.load(), expected);
+        QCOMPARE(elsewhere == 0, startsFail || expected == 1);
     }
 };
 

@@ -166,7 +166,8 @@ private slots:
     void init()
     {
         for (const char* tool : {"Xvfb", "xdotool", "xwd", "xprop"})
-            if (QStandardPaths::findExecutable(tool).isEmpty() && QTest::currentTestFunction() != QByteArray("startUpAndDrops"))
+            if (QStandardPaths::findExecutable(tool).isEmpty() && !QByteArray(QTest::currentTestFunction()).startsWith("startUp")
+                && QTest::currentTestFunction() != QByteArray("realStartUpAndOpenDialog"))
                 QSKIP("needs Xvfb, xdotool, xwd and xprop (scripts/deps.sh installs them)");
     }
 
@@ -323,6 +324,58 @@ private slots:
 
         form.close();
         QTRY_VERIFY(allClosed);
+    }
+
+    // The start-up as main() runs it, with the real services: the name given to the window system, and the
+    // open dialog over the main window, in Japanese, each column as wide as what it shows.
+    void realStartUpAndOpenDialog()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(QSettings::UserScope, "QtProject").remove("FileDialog"); // no widths kept from an earlier dialog
+        ProgramFolders folders;
+        const QString picture = folders.file("photo.bmp");
+        SavePicture(filled(300, 200, kUserColour), picture); // 180,054 bytes
+        QVERIFY(QDir(folders.root.path()).mkdir("a folder"));
+        ProgramWindows windows;
+        QVERIFY(windows.start(folders.paths, picture, [] {}));
+        Form1& form = *windows.mainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_COMPARE(form.document().currentFileName(), picture);
+        QCOMPARE(QGuiApplication::desktopFileName(), "example.penumbrix.Penumbrix");
+
+        QStringList seen;
+        auto* timer = new QTimer; // looks at the dialog once it shows and has listed the folder, then cancels it
+        connect(timer, &QTimer::timeout, timer, [&, timer] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* list = dialog ? dialog->findChild<QTreeView*>("treeView") : nullptr;
+            const auto find = [&](const char* name) {
+                return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, name, 1,
+                                            Qt::MatchExactly).value(0);
+            };
+            const QModelIndex row = list ? find("photo.bmp") : QModelIndex(), folder = list ? find("a folder") : QModelIndex();
+            if (!row.isValid() || !folder.isValid())
+                return;
+            seen << (dialog->parentWidget() == &form ? "over the main window" : "elsewhere") << dialog->selectedNameFilter();
+            for (int column = 1; column < 4; ++column) { // each text, with room for it inside the list
+                const QHeaderView* h = list->header();
+                seen << row.siblingAtColumn(column).data().toString();
+                if (h->sectionSize(column) < list->sizeHintForIndex(row.siblingAtColumn(column)).width()
+                    || h->sectionViewportPosition(column) + h->sectionSize(column) > list->viewport()->width())
+                    seen << QString("column %1 cut").arg(column);
+            }
+            seen << folder.siblingAtColumn(2).data().toString();
+            timer->deleteLater();
+            dialog->reject();
+        });
+        timer->start(10);
+        QTest::keySequence(&form, QKeySequence("Ctrl+O"));
+        // Japanese sizes (KiB, two decimals) and short dates (year/month/day hours:minutes).
+        QCOMPARE(seen.mid(0, 3), QStringList({"over the main window", qs("画像(*.BMP)"), "175.83 KiB"}));
+        QVERIFY2(seen.value(3).contains(qs("画像")), qPrintable(seen.join(" | ")));
+        // A folder is typed as Qt's Japanese texts name it.
+        QCOMPARE(seen.mid(4), QStringList({QFileInfo(picture).lastModified().toString("yyyy/MM/dd HH:mm"), qs("フォルダ")}));
+        QCOMPARE(form.document().currentFileName(), picture);
+        form.close();
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include "engine/parallel.h"
 #include "platform/pictures/memory.h"
+#include "platform/widgets/qt_services.h"
 #include "rig.h"
 #include "ui/look.h"
 #include "ui/window_watch.h"
@@ -60,8 +61,27 @@ Picture ruled(const Picture& picture, const QRect& area, const QList<int>& setti
     Picture out = picture.copy();
     for (int y = area.top(); y <= std::min(area.bottom(), out.height() - 1); ++y)
         for (int x = area.left(); x <= std::min(area.right(), out.width() - 1); ++x)
-            reinterpret_cast<quint32*>(out.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(out, x, y), settings));
+            reinterpret_cast<quint32*>(out.scanLine(y))[x] = // alpha, the word's top byte, as it was
+                quint32(out.constScanLine(y)[4 * x + 3]) << 24 | quint32(rule(colourAt(out, x, y), settings));
     return out;
+}
+
+// `picture` as it is shown: every alpha byte 0xFF.
+Picture opaque(Picture out)
+{
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x)
+            reinterpret_cast<quint32*>(out.scanLine(y))[x] |= 0xFF000000u;
+    return out;
+}
+
+// Contrast ratio as the web's accessibility guidelines define it.
+double contrastRatio(QColor a, QColor b)
+{
+    auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    auto luminance = [&](QColor c) { return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF()); };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 const char* const kBars[] = {"vsRed", "vsGreen", "vsBlue", "vsLIGHT", "vsContrast", "vsRange", "vsCzoom"};
@@ -104,8 +124,12 @@ private slots:
         row("Ctrl+V on the short slider", "vsCzoom", "Ctrl+V", {"about"});
         row("online help item", "QMKgo", "", {"https://penumbrix.example/"});
         row("Ctrl+H on the reset button", "cmdReset", "Ctrl+H", {"https://penumbrix.example/"});
-        row("online help item, no browser", "QMKgo", "no browser",
-            {qs("実行時エラー '429':\n\nオブジェクトを作成できません。\n\nhttps://penumbrix.example/")});
+        const QString noBrowser = qs("実行時エラー '429':\n\nオブジェクトを作成できません。\n\nhttps://penumbrix.example/");
+        row("online help item, no browser", "QMKgo", "no browser", {noBrowser});
+        // The real browser service, with an xdg-open of the test's own, or none, alone on the path.
+        row("online help item, the opener finds no browser", "QMKgo", "opener: exit 3", {noBrowser});
+        row("Ctrl+H, no opener at all", "vsRed", "Ctrl+H opener: none", {noBrowser});
+        row("online help item, the opener hands the address on", "QMKgo", "opener: exit 0", {});
         row("the about window's picture", "frmAbout/Picture1", "", {"about", "https://penumbrix.example/"});
         row("click on the source view", "Image1", "", {"copied"});
         row("click on the source view after an apply", "Image1", "after an apply", {"copied"});
@@ -148,6 +172,18 @@ private slots:
         rig.dialog.choices = {picture, keys.startsWith("double click:") ? keys.endsWith("cancel") ? "" : other : picture};
         rig.form.Image1_DblClick();
         rig.browser.fail = keys == "no browser";
+        QTemporaryDir bin;
+        const QByteArray path = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+        std::optional<QtBrowser> browser;
+        if (keys.contains("opener: ")) {
+            if (!keys.endsWith("none"))
+                QVERIFY(writeBytes(bin.filePath("xdg-open"), "#!/bin/sh\nexit " + keys.section(' ', -1).toLatin1() + "\n")
+                        && QFile::setPermissions(bin.filePath("xdg-open"), QFile::ReadOwner | QFile::ExeOwner));
+            qputenv("PATH", QFile::encodeName(bin.path()));
+            rig.browser.real = &browser.emplace(rig.messages);
+            keys = keys.section(' ', 0, 0) == "Ctrl+H" ? "Ctrl+H" : "";
+        }
         rig.messages.answers = {keys == "cancel" ? kMessageCancel : kMessageOk};
         if (keys == "after an apply") { // the result view then differs from the source view
             rig.form.Command2_Click();
@@ -204,6 +240,8 @@ private slots:
             QTest::mouseClick(qobject_cast<QWidget*>(target), Qt::LeftButton);
         }
         QCoreApplication::processEvents(); // the watch looks once the window has closed
+        if (browser) // the opener's end is told once it has ended
+            QTRY_COMPARE(browser->running(), 0);
         seen = rig.messages.texts.replaceInStrings(other, "CHOSEN") + seen;
         if (rig.views() != views)
             seen << "views changed";
@@ -339,9 +377,10 @@ private slots:
         QTest::addColumn<QList<QSize>>("sizes"); // pictures opened one after another
         QTest::addColumn<int>("parts"); // the most parts a pass makes; 0: one a core
         QTest::addColumn<bool>("startsFail"); // no thread can be started
+        QTest::addColumn<QList<int>>("form"); // the opened file's header size and pixels per metre; empty: as saved
         auto row = [](const char* name, const QList<int>& values, int previews, const QList<QSize>& sizes = {{230, 190}},
-                      int parts = 0, bool startsFail = false) {
-            QTest::newRow(name) << values << previews << sizes << parts << startsFail;
+                      int parts = 0, bool startsFail = false, const QList<int>& form = {}) {
+            QTest::newRow(name) << values << previews << sizes << parts << startsFail << form;
         };
         row("as started: threshold 12,800", {}, 1);
         row("reset from the right ends", {255, 255, 255, 255, 255, 256, 300}, 0);
@@ -358,6 +397,9 @@ private slots:
         const QList<int> cut{100, 128, 200, 138, 128, 8, 82};
         row("no thread can start", cut, 2, {{2049, 1400}}, 8, true);
         row("kept memory, larger after smaller", cut, 2, {{2048, 1024}, {2049, 1400}, {2049, 1400}, {2048, 1024}}, 2);
+        // What the rule doesn't touch is saved as the file had it: alpha (saved under a 108-byte header), resolution.
+        row("32 bits with alpha, small and in parts", cut, 1, {{37, 23}, {2049, 1400}}, 2, false, {124, 2835, 2835});
+        row("300 dpi across, none given down", {}, 1, {{37, 23}}, 0, false, {40, 11811, 0});
     }
     void slidersPreviewApplySave()
     {
@@ -366,6 +408,7 @@ private slots:
         QFETCH(QList<QSize>, sizes);
         QFETCH(int, parts);
         QFETCH(bool, startsFail);
+        QFETCH(QList<int>, form);
         setMostParts(parts);
         setThreadStartsFail(startsFail);
         const auto restore = qScopeGuard([] { setMostParts(0), setThreadStartsFail(false); });
@@ -374,9 +417,18 @@ private slots:
         const QRect shown(0, 0, 562 - (5520 / 15 + 2), 472 - (4560 / 15 + 2)), smaller = shown.adjusted(0, 0, -60, -50);
         quint32 seed = 0;
         for (const QSize size : sizes) {
-            const Picture source = userPicture(size, ++seed);
+            Picture source = userPicture(size, ++seed);
             const QString file = w.folders.file(QString("photo%1.bmp").arg(seed));
-            SavePicture(source, file);
+            const BmpForm opened = form.isEmpty() ? BmpForm{} : BmpForm{form[0], form[1], form[2]};
+            const BmpForm saved = opened.alpha() ? BmpForm{108, opened.ppmX, opened.ppmY} : opened;
+            for (int y = 0; y < size.height() && opened.alpha(); ++y) // every alpha, 0 and 255 among them
+                for (int x = 0; x < size.width(); ++x)
+                    reinterpret_cast<quint32*>(source.scanLine(y))[x] ^= quint32(~(x * 7 + y * 3) & 0xFF) << 24;
+            if (form.isEmpty())
+                SavePicture(source, file);
+            else
+                writeBytes(file, expectedBmp(source, opened));
+            const QByteArray openedBytes = fileBytes(file);
             w.open(file);
             w.messages.texts.clear();
             QTest::mouseClick(w.find("Image1"), Qt::LeftButton);
@@ -403,8 +455,8 @@ private slots:
             // Applying twice applies once, from the source view; only save writes the file.
             QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
             QTest::mouseClick(w.find("Command2"), Qt::LeftButton);
-            QCOMPARE(fileBytes(file), expectedBmp(source));
-            QCOMPARE(LoadPicture(w.folders.paths.workFile()), result);
+            QCOMPARE(fileBytes(file), form.isEmpty() ? expectedBmp(source) : openedBytes);
+            QCOMPARE(LoadPicture(w.folders.paths.workFile()), opaque(result));
             QTest::mouseClick(w.find("Command1"), Qt::LeftButton);
             const QStringList applied{qs(text::kApplyConfirm), qs(text::kApplyDone)};
             QCOMPARE(w.messages.texts, QStringList(previews, qs(text::kPreviewDone)) + applied + applied << qs(text::kSaveDone));
@@ -412,9 +464,9 @@ private slots:
             QCOMPARE(toPicture(w.picture2.image()), previewed);
             QTRY_COMPARE(w.picture2.parentWidget()->size(), QSize(562, 472));
             w.picture2.repaint(); // what the preview drew stays on the surface, inside its border
-            QCOMPARE(w.picture2.grab().toImage().convertToFormat(kPictureFormat).copy(QRect({2, 2}, size)), previewed);
+            QCOMPARE(w.picture2.grab().toImage().convertToFormat(kPictureFormat).copy(QRect({2, 2}, size)), opaque(previewed));
             QCOMPARE(toPicture(w.image2.picture()), result);
-            QCOMPARE(fileBytes(file), expectedBmp(result));
+            QCOMPARE(fileBytes(file), expectedBmp(result, saved));
         }
     }
 
@@ -523,11 +575,6 @@ private slots:
         QCOMPARE(QApplication::style()->name(), "fusion");
         Rig w;
         const QImage shown = w.form.grab().toImage();
-        // Relative luminance and contrast as the web's accessibility guidelines define them.
-        auto luminance = [](QColor c) {
-            auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-        };
         int checked = 0;
         for (QWidget* control : w.find("client")->findChildren<QWidget*>()) {
             const QString name = control->objectName();
@@ -541,14 +588,12 @@ private slots:
                     ++seen[shown.pixel(x, y)];
             const QRgb behind = std::max_element(seen.keyValueBegin(), seen.keyValueEnd(),
                                                  [](auto a, auto b) { return a.second < b.second; })->first;
-            auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
-            const double back = luminance(QColor(behind));
-            const double ratio = contrast(luminance(control->palette().color(control->foregroundRole())), back);
+            const double ratio = contrastRatio(control->palette().color(control->foregroundRole()), QColor(behind));
             QVERIFY2(ratio >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(ratio, 0, 'f', 2)));
             // and the text is drawn: some of its pixels stand out at least 3:1
             double drawn = 1;
             for (auto [colour, count] : seen.asKeyValueRange())
-                drawn = std::max(drawn, contrast(luminance(QColor(colour)), back));
+                drawn = std::max(drawn, contrastRatio(QColor(colour), QColor(behind)));
             QVERIFY2(drawn >= 3, qPrintable(QString("%1: %2:1 drawn").arg(name).arg(drawn, 0, 'f', 2)));
             ++checked;
         }
@@ -574,29 +619,50 @@ private slots:
     {
         QTest::addColumn<QString>("window");
         QTest::addColumn<QStringList>("order"); // from the control that has the focus at first
-        QTest::newRow("main") << "Form1"
-                              << QStringList{"Command1", "vsRed",    "Picture1", "vsGreen",    "vsBlue",
-                                             "Command2", "Picture2", "Command3", "vsLIGHT",    "vsContrast",
-                                             "vsRange",  "cmdReset", "vsCzoom",  "cmdDelete",  "Picture3"};
-        QTest::newRow("about") << "frmAbout" << QStringList{"cmdOK", "Picture1"};
+        QTest::addColumn<QStringList>("clicked"); // each changes nothing, and shows no ring, before the keyboard is used
+        QTest::addColumn<bool>("dark");
+        const QStringList main{"Command1", "vsRed",    "Picture1", "vsGreen",  "vsBlue",    "Command2", "Picture2", "Command3",
+                               "vsLIGHT",  "vsContrast", "vsRange", "cmdReset", "vsCzoom", "cmdDelete", "Picture3"};
+        QTest::newRow("main") << "Form1" << main << QStringList{"Picture3", "Image2", "Picture2"} << false;
+        QTest::newRow("main, dark palette") << "Form1" << main << QStringList{"Picture2", "Picture3"} << true;
+        QTest::newRow("about") << "frmAbout" << QStringList{"cmdOK", "Picture1"} << QStringList{} << false;
     }
     void tabOrder()
     {
         QFETCH(QString, window);
         QFETCH(QStringList, order);
+        QFETCH(QStringList, clicked);
+        QFETCH(bool, dark);
+        const QPalette before = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+        if (dark) { // a dark theme whose highlight stands out less than 3:1 against its face
+            QPalette palette(QColor(0x22, 0x20, 0x20), QColor(0x22, 0x20, 0x20)); // button, window
+            palette.setColor(QPalette::Highlight, QColor(0x12, 0x60, 0x8A));
+            QApplication::setPalette(palette);
+        }
         Rig w;
         QWidget* top = w.window(window);
         if (window == "Form1")
             w.form.showCentred();
         QVERIFY(QTest::qWaitForWindowActive(top));
         QCOMPARE(top->focusWidget()->objectName(), order.first());
-        // Tab takes the focus round and each control shows that it has it.
+        for (const QString& name : clicked) { // a click is not the keyboard: no ring
+            const QImage shown = top->grab().toImage();
+            QTest::mouseClick(top->findChild<QWidget*>(name), Qt::LeftButton, {}, QPoint(5, 5));
+            QVERIFY2(top->grab().toImage() == shown, qPrintable(name));
+        }
+        top->findChild<QWidget*>(order.first())->setFocus();
+        // Tab takes the focus round and each control shows that it has it; the ring, 2 pixels along the
+        // edge of a slider or a surface, stands out at least 3:1 against the window's face.
         for (int i = 1; i <= order.size(); ++i) {
             auto* next = top->findChild<QWidget*>(order[i % order.size()]);
             const QImage unfocused = next->grab().toImage();
             QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
             QCOMPARE(top->focusWidget(), next);
-            QVERIFY2(next->grab().toImage() != unfocused, qPrintable(next->objectName()));
+            const QImage focused = next->grab().toImage();
+            QVERIFY2(focused != unfocused, qPrintable(next->objectName()));
+            const double ratio = contrastRatio(focused.pixelColor(1, focused.height() / 2), top->palette().color(QPalette::Window));
+            QVERIFY2(qobject_cast<QPushButton*>(next) || ratio >= 3, qPrintable(next->objectName() + QString(": %1:1").arg(ratio)));
         }
         QVERIFY(w.window("frmAbout")->windowFlags().testFlag(Qt::Tool)); // kept out of the taskbar
     }

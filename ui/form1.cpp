@@ -143,10 +143,15 @@ protected:
     void paintEvent(QPaintEvent* event) override
     {
         QScrollBar::paintEvent(event);
-        if (hasFocus()) {
+        if (focus_.shown(*this)) {
             QPainter painter(this);
             drawFocusRing(painter, *this);
         }
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        focus_.focusIn(event);
+        QScrollBar::focusInEvent(event);
     }
     void hideEvent(QHideEvent* event) override
     {
@@ -157,6 +162,7 @@ protected:
 
 private:
     Qt::MouseButton trackButton_ = Qt::NoButton;
+    KeyboardFocus focus_;
 };
 
 // The seven rows of the adjustment panel, top to bottom.

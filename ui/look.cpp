@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QLocale>
 #include <QTranslator>
 
 #include <algorithm>
@@ -36,6 +37,8 @@ QIcon programIcon()
 
 QTranslator* useJapanesePlatformTexts(const QString& folder)
 {
+    // Qt's words and numbers too (the open dialog's file types, say).
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto* translator = new QTranslator(QCoreApplication::instance());
     if (translator->load(QStringLiteral("qtbase_ja"), folder) && QCoreApplication::installTranslator(translator))
         return translator;

@@ -58,7 +58,7 @@ CommandLine readCommandLine(int argc, const char* const* argv)
 
 QString usageText()
 {
-    return QStringLiteral("Usage: penumbrix [FILE]\n"
+    return QStringLiteral("Usage: penumbrix [--] [FILE]\n"
                           "       penumbrix --help | --version\n"
                           "Touches up one BMP picture at a time; opens FILE, when given, in its window.\n"
                           "\n"
@@ -101,7 +101,7 @@ struct ProgramWindows::RealServices {
             return QtOpenDialog(window).showOpen(filter, proposedFileName);
         }
     } openDialog;
-    QtBrowser browser;
+    QtBrowser browser{messages};
 };
 
 ProgramWindows::ProgramWindows()

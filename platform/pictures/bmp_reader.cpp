@@ -64,6 +64,8 @@ struct Layout {
     int bitCount = 0;
     quint32 compression = kRgb;
     quint32 redMask = 0, greenMask = 0, blueMask = 0;
+    quint32 alphaMask = 0; // bit fields only; 0: no alpha channel
+    FileTraits traits;     // the resolution fields and whether there is alpha
     qint64 paletteOffset = 0;
     int paletteCount = 0;
     int paletteEntrySize = 4;
@@ -112,6 +114,11 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
         l.bitCount = get16(info + 14);
         l.compression = field32(16);
         coloursUsed = field32(32);
+        if (infoSize >= 32) {
+            l.traits.hasResolution = true;
+            l.traits.xPelsPerMeter = qint32(field32(24));
+            l.traits.yPelsPerMeter = qint32(field32(28));
+        }
     }
     if (planes != 1)
         invalid(path, "bad number of planes");
@@ -148,6 +155,11 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
         l.redMask = get32(masks);
         l.greenMask = get32(masks + 4);
         l.blueMask = get32(masks + 8);
+        // The alpha mask follows the colour masks: in the header from its
+        // third version on, or after a short header with alpha bit fields.
+        if (infoSize >= 56 || (infoSize == 40 && l.compression == kAlphaBitFields))
+            l.alphaMask = get32(masks + 12);
+        l.traits.alpha = l.alphaMask != 0;
     } else if (bits == 16) {
         l.redMask = 0x7c00;
         l.greenMask = 0x03e0;
@@ -158,8 +170,9 @@ Layout parseLayout(const uchar* head, qint64 headSize, qint64 fileSize, const QS
         l.blueMask = 0x0000ff;
     }
     l.usualOrder = (bits == 24 || bits == 32) && l.redMask == 0xff0000 && l.greenMask == 0x00ff00
-        && l.blueMask == 0x0000ff;
-    l.pictureOrder = bits == 32 && l.redMask == 0x0000ff && l.greenMask == 0x00ff00 && l.blueMask == 0xff0000;
+        && l.blueMask == 0x0000ff && l.alphaMask == 0;
+    l.pictureOrder = bits == 32 && l.redMask == 0x0000ff && l.greenMask == 0x00ff00 && l.blueMask == 0xff0000
+        && l.alphaMask == 0;
 
     if (bits <= 8) {
         l.paletteEntrySize = core ? 3 : 4;
@@ -321,15 +334,16 @@ const Converters& converters()
 // widened to 8 with rounding, so that full scale stays full scale.
 class BitFields {
 public:
-    explicit BitFields(const Layout& l) : bytes_(l.bitCount / 8)
+    // The alpha channel, where there is one, goes into the top byte.
+    explicit BitFields(const Layout& l) : bytes_(l.bitCount / 8), opaque_(l.alphaMask ? 0u : 0xff000000u)
     {
-        const Channel red(l.redMask), green(l.greenMask), blue(l.blueMask);
+        const Channel red(l.redMask), green(l.greenMask), blue(l.blueMask), alpha(l.alphaMask);
         if (bytes_ == 2) {
             whole_.resize(65536);
             for (quint32 v = 0; v < 65536; ++v)
-                whole_[v] = red(v) | green(v) << 8 | blue(v) << 16 | 0xff000000u;
+                whole_[v] = red(v) | green(v) << 8 | blue(v) << 16 | alpha(v) << 24 | opaque_;
         } else {
-            channels_ = {red, green, blue};
+            channels_ = {red, green, blue, alpha};
         }
     }
 
@@ -342,7 +356,8 @@ public:
         }
         for (qint64 i = 0; i < n; ++i) {
             const quint32 v = load32(src + 4 * i);
-            dst[i] = channels_[0](v) | channels_[1](v) << 8 | channels_[2](v) << 16 | 0xff000000u;
+            dst[i] = channels_[0](v) | channels_[1](v) << 8 | channels_[2](v) << 16 | channels_[3](v) << 24
+                | opaque_;
         }
     }
 
@@ -371,6 +386,7 @@ private:
     };
 
     int bytes_;
+    quint32 opaque_;
     std::vector<quint32> whole_;    // 16-bit: every pixel value
     std::vector<Channel> channels_; // 32-bit
 };
@@ -590,16 +606,20 @@ Picture decodeBmp(BmpSource& source, const QString& path)
         uchar head[kHeadBytes];
         const qint64 headSize = source.read(0, head, kHeadBytes);
         const Layout layout = parseLayout(head, headSize, source.size(), path);
+        Picture picture;
         if (layout.runLength())
-            return decodeRunLength(source, layout, path);
-        if (layout.bitCount <= 8)
-            return decodeIndexed(source, layout, path);
-        if (layout.pictureOrder)
-            return decodeDirect(source, layout, path, converters().rgbx32);
-        if (!layout.usualOrder)
-            return decodeDirect(source, layout, path, BitFields(layout));
-        return decodeDirect(source, layout, path,
-                            layout.bitCount == 24 ? converters().bgr24 : converters().bgrx32);
+            picture = decodeRunLength(source, layout, path);
+        else if (layout.bitCount <= 8)
+            picture = decodeIndexed(source, layout, path);
+        else if (layout.pictureOrder)
+            picture = decodeDirect(source, layout, path, converters().rgbx32);
+        else if (!layout.usualOrder)
+            picture = decodeDirect(source, layout, path, BitFields(layout));
+        else
+            picture = decodeDirect(source, layout, path,
+                                   layout.bitCount == 24 ? converters().bgr24 : converters().bgrx32);
+        setFileTraits(picture, layout.traits);
+        return picture;
     } catch (const std::bad_alloc&) {
         tooLarge(path);
     }

@@ -24,6 +24,37 @@ namespace {
 
 using namespace bmp;
 
+// A picture with alpha is written as 32 bits a pixel, B, G, R, A, described
+// by a version 4 header with bit fields, which keeps the alpha for every
+// reader that knows it; any other picture as 24 bits under the short header.
+constexpr qint64 kV4HeaderSize = 108;
+constexpr quint32 kBitFields = 3;
+constexpr quint32 kSrgb = 0x73524742; // 'sRGB'
+
+struct Form {
+    bool alpha = false;
+    qint64 infoBytes() const { return alpha ? kV4HeaderSize : kInfoHeaderSize; }
+    qint64 headerBytes() const { return kFileHeaderSize + infoBytes(); }
+    int pixelBytes() const { return alpha ? 4 : 3; }
+    qint64 rowBytes(qint64 width) const { return (width * pixelBytes() + 3) / 4 * 4; }
+};
+
+Form formOf(const Picture& picture) { return {fileTraits(picture).alpha}; }
+
+qint64 fileSize(const Form& form, qint64 width, qint64 height)
+{
+    return form.headerBytes() + form.rowBytes(width) * height;
+}
+
+} // namespace
+
+qint64 encodedBmpSize(const Picture& picture)
+{
+    return fileSize(formOf(picture), picture.width(), picture.height());
+}
+
+namespace {
+
 // Bytes past a BMP row the 24-bit writer may touch.
 constexpr qint64 kWriteSlack = 16;
 
@@ -64,38 +95,58 @@ FromPicture toBgr24()
 #endif
 }
 
-// The two headers of the 24-bit BMP that encodeBmp writes, into `out`.
-void putBmpHeaders(const Picture& p, uchar* out)
+// Writes n pixels as B, G, R, A bytes.
+void pictureToBgra32(const quint32* __restrict src, uchar* __restrict dst, qint64 n)
 {
-    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
-    const qint64 fileBytes = encodedBmpSize(p.width(), p.height());
+    for (qint64 i = 0; i < n; ++i) {
+        const quint32 v = swapRedBlue(src[i]) | (src[i] & 0xff000000u);
+        std::memcpy(dst + 4 * i, &v, 4);
+    }
+}
+
+// The headers of the BMP that encodeBmp writes, into `out`. The resolution
+// is the opened file's, as it was; a picture of the program's own gets Qt's.
+void putBmpHeaders(const Picture& p, const Form& form, uchar* out)
+{
+    const qint64 headerBytes = form.headerBytes();
+    const qint64 fileBytes = fileSize(form, p.width(), p.height());
     std::memset(out, 0, size_t(headerBytes));
     out[0] = 'B';
     out[1] = 'M';
     put32(out + 2, fileBytes <= UINT_MAX ? quint32(fileBytes) : 0u);
     put32(out + 10, quint32(headerBytes));
     uchar* info = out + kFileHeaderSize;
-    put32(info, kInfoHeaderSize);
+    put32(info, quint32(form.infoBytes()));
     put32(info + 4, quint32(p.width()));
     put32(info + 8, quint32(p.height()));
     put16(info + 12, 1);
-    put16(info + 14, 24);
+    put16(info + 14, quint32(8 * form.pixelBytes()));
     const qint64 imageBytes = fileBytes - headerBytes;
     put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
-    put32(info + 24, quint32(std::max(0, p.dotsPerMeterX())));
-    put32(info + 28, quint32(std::max(0, p.dotsPerMeterY())));
+    const FileTraits traits = fileTraits(p);
+    put32(info + 24, traits.hasResolution ? quint32(traits.xPelsPerMeter) : quint32(std::max(0, p.dotsPerMeterX())));
+    put32(info + 28, traits.hasResolution ? quint32(traits.yPelsPerMeter) : quint32(std::max(0, p.dotsPerMeterY())));
+    if (form.alpha) {
+        put32(info + 16, kBitFields);
+        put32(info + 40, 0x00ff0000u); // red
+        put32(info + 44, 0x0000ff00u); // green
+        put32(info + 48, 0x000000ffu); // blue
+        put32(info + 52, 0xff000000u); // alpha
+        put32(info + 56, kSrgb);
+    }
 }
 
-// File rows [first, first + n) of a bottom-up 24-bit BMP, padded, into `out`.
-void putBmpRows(const Picture& p, qint64 first, qint64 n, uchar* out)
+// File rows [first, first + n) of a bottom-up BMP, padded, into `out`.
+void putBmpRows(const Picture& p, const Form& form, qint64 first, qint64 n, uchar* out)
 {
-    const FromPicture convert = toBgr24();
+    const FromPicture convert = form.alpha ? pictureToBgra32 : toBgr24();
     const qint64 width = p.width();
-    const qint64 rowBytes = (width * 3 + 3) / 4 * 4;
+    const qint64 rowBytes = form.rowBytes(width);
+    const qint64 pixelBytes = width * form.pixelBytes();
     for (qint64 k = 0; k < n; ++k) {
         uchar* o = out + k * rowBytes;
         convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
-        std::memset(o + width * 3, 0, size_t(rowBytes - width * 3));
+        std::memset(o + pixelBytes, 0, size_t(rowBytes - pixelBytes));
     }
 }
 
@@ -111,8 +162,9 @@ Picture inPictureFormat(const Picture& picture)
 void writeBmpFile(const Picture& picture, int fd, const QString& path)
 {
     const Picture p = inPictureFormat(picture);
-    const qint64 rowBytes = (qint64(p.width()) * 3 + 3) / 4 * 4;
-    const qint64 headerBytes = kFileHeaderSize + kInfoHeaderSize;
+    const Form form = formOf(p);
+    const qint64 rowBytes = form.rowBytes(p.width());
+    const qint64 headerBytes = form.headerBytes();
     const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
         writeFully(fd, offset, data, length, path);
 #if defined(SYNC_FILE_RANGE_WRITE)
@@ -121,8 +173,8 @@ void writeBmpFile(const Picture& picture, int fd, const QString& path)
         ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
 #endif
     };
-    uchar header[kFileHeaderSize + kInfoHeaderSize];
-    putBmpHeaders(p, header);
+    uchar header[kFileHeaderSize + kV4HeaderSize];
+    putBmpHeaders(p, form, header);
     writeAt(header, headerBytes, 0);
     // Each core encodes and writes a part of the rows, a buffer at a time.
     // The buffers are small, so that the disk starts on the first bytes soon.
@@ -131,7 +183,7 @@ void writeBmpFile(const Picture& picture, int fd, const QString& path)
         const Buffer buffer(rowsPerChunk * rowBytes + kWriteSlack);
         for (qint64 r = begin; r < end; r += rowsPerChunk) {
             const qint64 n = std::min(rowsPerChunk, end - r);
-            putBmpRows(p, r, n, buffer.get());
+            putBmpRows(p, form, r, n, buffer.get());
             writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
         }
     });
@@ -140,11 +192,12 @@ void writeBmpFile(const Picture& picture, int fd, const QString& path)
 QByteArray encodeBmp(const Picture& picture)
 {
     const Picture p = inPictureFormat(picture);
-    const qint64 size = encodedBmpSize(p.width(), p.height());
+    const Form form = formOf(p);
+    const qint64 size = fileSize(form, p.width(), p.height());
     QByteArray bytes(size + kWriteSlack, Qt::Uninitialized);
     auto* out = reinterpret_cast<uchar*>(bytes.data());
-    putBmpHeaders(p, out);
-    putBmpRows(p, 0, p.height(), out + kFileHeaderSize + kInfoHeaderSize);
+    putBmpHeaders(p, form, out);
+    putBmpRows(p, form, 0, p.height(), out + form.headerBytes());
     bytes.truncate(size);
     return bytes;
 }

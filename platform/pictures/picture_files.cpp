@@ -79,7 +79,7 @@ void SavePicture(const Picture& picture, const UserFile& file)
     try {
         replaceFileContent(file, [&](int fd) {
             writeBmpFile(picture, fd, file.path);
-            return encodedBmpSize(picture.width(), picture.height());
+            return encodedBmpSize(picture);
         });
     } catch (const std::bad_alloc&) {
         throw RuntimeError(RuntimeError::OutOfMemory, file.path);

@@ -15,7 +15,7 @@ struct UserFile;
 // large to hold).
 Picture LoadPicture(const QString& path);
 
-// Writes an uncompressed 24-bit BMP over the file found (replaceFileContent:
+// Writes an uncompressed BMP (encodeBmp) over the file found (replaceFileContent:
 // a failed save leaves the old file as it was; a replaced file keeps its
 // owners, mode, ACLs, extended attributes and hard links). Throws
 // RuntimeError.

@@ -1,9 +1,15 @@
 #include "platform/widgets/qt_services.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
+#include <QTimer>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -43,12 +49,60 @@ QStringList QtOpenDialog::nameFilters(const QString& filter)
     return result;
 }
 
+namespace {
+
+// The dialog's sizes, types and dates in Japanese, as its other texts are:
+// Qt's file list writes sizes and dates in the desktop's language, whatever
+// the program's, and has no Japanese for a folder or a file of no known type.
+class JapaneseFileDetails final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || index.column() < 1 || index.column() > 3)
+            return QIdentityProxyModel::data(index, role);
+        const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+        const QModelIndex source = mapToSource(index);
+        switch (index.column()) {
+        case 1: return files->isDir(source) ? QString() : japanese.formattedDataSize(files->size(source));
+        case 2: {
+            const QString type = files->type(source);
+            if (files->isDir(source))
+                return QStringLiteral("フォルダ");
+            if (type == QLatin1String("File"))
+                return QStringLiteral("ファイル");
+            if (type.endsWith(QLatin1String(" File")))
+                return type.chopped(5) + QStringLiteral(" ファイル");
+            return type;
+        }
+        default: return japanese.toString(files->lastModified(source), QLocale::ShortFormat);
+        }
+    }
+};
+
+} // namespace
+
 std::optional<QString> QtOpenDialog::showOpen(const QString& filter, const QString& proposedFileName)
 {
     QFileDialog dialog(owner_);
     // Qt's own dialog, in the program's language whatever the desktop's; its
     // type box shows "画像(*.BMP)", not the patterns behind it.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+    dialog.setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    dialog.setProxyModel(new JapaneseFileDetails(&dialog));
+    // The size, type and date columns as wide as what they show, and the
+    // names in what is left, whenever a folder has been listed (showing the
+    // dialog puts back the widths of its last use).
+    auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (auto* files = dialog.findChild<QFileSystemModel*>(); files && list)
+        QObject::connect(files, &QFileSystemModel::directoryLoaded, list, [list] {
+            QHeaderView* header = list->header();
+            header->setStretchLastSection(false);
+            header->setSectionResizeMode(0, QHeaderView::Stretch);
+            for (int column = 1; column < 4; ++column)
+                header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        });
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(nameFilters(filter));
@@ -78,10 +132,33 @@ void QtBusyPointer::setBusy(bool busy)
 
 void QtBrowser::open(const QString& address)
 {
-    // Hands the address to the desktop, which starts the user's browser
-    // detached from this program and returns at once.
-    if (!QDesktopServices::openUrl(QUrl(address)))
-        throw RuntimeError(RuntimeError::ObjectNotAvailable, address);
+    // The opener hands the address to the user's browser; it may wait for
+    // that browser to end, so it is never waited for here. It shares this
+    // program's output and error channels and has no input, and it is not
+    // stopped when the program ends: the browser stays open on its own.
+    auto* opener = new QProcess;
+    opener->setProgram(QStringLiteral("xdg-open"));
+    opener->setArguments({address});
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    ++running_;
+    const auto ended = [this, opener, address](bool failed) {
+        if (opener->property("ended").toBool())
+            return;
+        opener->setProperty("ended", true);
+        --running_;
+        opener->deleteLater();
+        if (failed)
+            messages_.show(RuntimeError(RuntimeError::ObjectNotAvailable, address).message(), MessageButtons::Ok);
+    };
+    QObject::connect(opener, &QProcess::finished, &context_, [ended](int code, QProcess::ExitStatus status) {
+        ended(status != QProcess::NormalExit || code != 0);
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, &context_, [ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended(true);
+    });
+    opener->start();
 }
 
 } // namespace penumbrix

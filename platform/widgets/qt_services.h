@@ -44,9 +44,21 @@ private:
     bool busy_ = false;
 };
 
+// Starts the desktop's opener, `xdg-open`, with the address and returns at
+// once. An opener that can't be started, or that ends with a failure (no
+// browser to hand the address to), is told in the same error box as no
+// browser at all, once its end is known; the window goes on meanwhile.
 class QtBrowser : public Browser {
 public:
+    explicit QtBrowser(MessageService& messages) : messages_(messages) {}
     void open(const QString& address) override;
+    // Openers started and not yet ended.
+    int running() const { return running_; }
+
+private:
+    MessageService& messages_;
+    int running_ = 0;
+    QObject context_; // the openers' news goes no further than this browser's life
 };
 
 } // namespace penumbrix

@@ -7,6 +7,8 @@
 #include <QPaintEvent>
 #include <qdrawutil.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -186,17 +188,32 @@ void DrawingSurface::paintEvent(QPaintEvent* event)
         if (!drawn_.isNull()) {
             // Only the exposed part is converted and drawn.
             const QRect source = exposed.translated(-b, -b).intersected(drawn_.rect());
+            // A picture with alpha keeps it in the words' top byte, which
+            // Qt would copy onto the window: it is drawn opaque.
+            const bool alpha = fileTraits(picture_).alpha;
+            const auto draw = [&](const QImage& image, const QRect& part, QPoint at) {
+                if (alpha)
+                    p.drawImage(at, opaqueCopy(image, part));
+                else
+                    p.drawImage(at, image, part);
+            };
             if (!source.isEmpty())
-                p.drawImage(source.topLeft() + QPoint(b, b), drawn_, source);
+                draw(drawn_, source, source.topLeft() + QPoint(b, b));
             const QRect patched = source.intersected(patchRect_);
             if (!patched.isEmpty())
-                p.drawImage(patched.topLeft() + QPoint(b, b), patch_, patched.translated(-patchRect_.topLeft()));
+                draw(patch_, patched.translated(-patchRect_.topLeft()), patched.topLeft() + QPoint(b, b));
         }
     }
     if (border_ == Border::Sunken)
         qDrawWinPanel(&p, rect(), palette(), true);
-    if (hasFocus())
+    if (focus_.shown(*this))
         drawFocusRing(p, *this);
+}
+
+void DrawingSurface::focusInEvent(QFocusEvent* event)
+{
+    focus_.focusIn(event);
+    QWidget::focusInEvent(event);
 }
 
 void DrawingSurface::mousePressEvent(QMouseEvent* event)
@@ -272,9 +289,51 @@ void ImageView::mouseDoubleClickEvent(QMouseEvent* event)
         emit doubleClicked();
 }
 
+void KeyboardFocus::focusIn(const QFocusEvent* event)
+{
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        return;
+    fromKeyboard_ = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+namespace {
+
+// Relative luminance and contrast ratio as the web's accessibility
+// guidelines define them.
+double luminance(const QColor& c)
+{
+    const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+QColor focusRingColour(const QColor& highlight, const QColor& face)
+{
+    QColor ring = highlight;
+    // Towards white on a dark face, towards black on a light one, a step at
+    // a time, until the ring stands out 3:1.
+    const QColor end = luminance(face) < 0.18 ? QColor(Qt::white) : QColor(Qt::black);
+    for (int step = 0; step < 20 && contrast(ring, face) < 3.0; ++step)
+        ring = QColor::fromRgbF(ring.redF() + (end.redF() - ring.redF()) * 0.15f,
+                                ring.greenF() + (end.greenF() - ring.greenF()) * 0.15f,
+                                ring.blueF() + (end.blueF() - ring.blueF()) * 0.15f);
+    return ring;
+}
+
 void drawFocusRing(QPainter& painter, const QWidget& control)
 {
-    const QColor colour = control.palette().color(QPalette::Highlight);
+    // Against what surrounds the control: its parent's face.
+    const QWidget* around = control.parentWidget() ? control.parentWidget() : &control;
+    const QColor colour = focusRingColour(control.palette().color(QPalette::Highlight),
+                                          around->palette().color(QPalette::Window));
     const QRect r = control.rect();
     painter.fillRect(QRect(r.left(), r.top(), r.width(), 2), colour);
     painter.fillRect(QRect(r.left(), r.bottom() - 1, r.width(), 2), colour);

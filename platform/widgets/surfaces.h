@@ -12,6 +12,7 @@
 // picture stretched to fill it, drawn from a small copy made once per
 // assignment, so repainting costs the same for any picture size.
 
+#include <QFocusEvent>
 #include <QRect>
 #include <QWidget>
 
@@ -24,6 +25,19 @@ class QPainter;
 #include "platform/pictures/picture.h"
 
 namespace penumbrix {
+
+// Where a control's focus came from: the ring shows only where it came from
+// the keyboard (Tab, Shift+Tab, a shortcut), as a button's focus outline
+// does; a mouse click changes nothing on the surfaces, and shows nothing.
+// The window losing and regaining activation keeps what was shown.
+class KeyboardFocus {
+public:
+    void focusIn(const QFocusEvent* event);
+    bool shown(const QWidget& control) const { return fromKeyboard_ && control.hasFocus(); }
+
+private:
+    bool fromKeyboard_ = false;
+};
 
 // Emits clicked() on the release of a left click and doubleClicked() on a
 // double click; a double click is delivered as a click first, then the double
@@ -89,6 +103,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     Border border_;
@@ -99,6 +114,7 @@ private:
     QRect patchRect_;
     mutable Picture whole_;  // the picture with the patch, made when asked for
     ClickTracker clicks_;
+    KeyboardFocus focus_;
 
     void dropPatch();
 };
@@ -134,9 +150,11 @@ private:
 };
 
 // The mark of the keyboard focus on a control of the windows: a ring two
-// pixels wide along its edge, in the theme's highlight colour, drawn over
-// what the control has painted (its size and place stay as they are).
+// pixels wide along its edge, in the theme's highlight colour made lighter or
+// darker where it would stand out less than 3:1 against the window's face,
+// drawn over what the control has painted (its size and place stay as they are).
 void drawFocusRing(QPainter& painter, const QWidget& control);
+QColor focusRingColour(const QColor& highlight, const QColor& face);
 
 // A picture scaled to `size`, ignoring proportions; large pictures are first
 // sampled down cheaply so the cost does not grow with the picture's area.
