@@ -26,9 +26,8 @@ struct ProgramPaths {
     QString workFile() const; // the first running copy's
 
     // The folders of the running program: the data folder from the raw
-    // bytes of XDG_DATA_HOME or HOME, by the XDG base directory rules.
-    // Also points Qt's own settings at the config
-    // folder those bytes name.
+    // bytes of XDG_DATA_HOME or HOME, by the XDG base directory rules. Also
+    // points Qt's own settings at the config folder those bytes name.
     static ProgramPaths forThisProgram();
 };
 
