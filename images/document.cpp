@@ -59,19 +59,10 @@ void Document::startUp()
 {
     // Saves keep their journals in the data folder; those of saves killed
     // in an earlier run are finished first, whatever else start-up meets.
-    // Only in a data folder that no one else may write: one refused is told
-    // of, and the program starts without looking inside it, and its saves
-    // keep no journal there.
-    QStringList recovered;
-    try {
-        const FileDescriptor folder = openDataFolder(paths_.dataFolder, false);
-        useSaveJournalFolder(paths_.dataFolder);
-        if (folder.get() >= 0)
-            recovered = recoverUnfinishedSaves(paths_.dataFolder);
-    } catch (const RuntimeError& e) {
-        useSaveJournalFolder({});
-        recovered << e.message();
-    }
+    // A data folder that others may write is told of, and neither looked
+    // into nor written.
+    useSaveJournalFolder(paths_.dataFolder);
+    const QStringList recovered = recoverUnfinishedSaves(paths_.dataFolder);
     if (!recovered.isEmpty())
         services_.messages.show(recovered.join(QStringLiteral("\n\n")), MessageButtons::Ok);
     const QString placeholder = paths_.placeholder();

@@ -243,10 +243,6 @@ FAULTS = [
     ("platform/files/save.cpp", "O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));\n    if (current.get() < 0) {",
      "O_RDONLY | O_NOFOLLOW | O_CLOEXEC));\n    if (current.get() < 0) {", "safety: a named pipe at the file's place is opened waiting (hangs)"),
     # recovery: what the next start trusts, proves and leaves
-    ("platform/files/journal.cpp", "st.st_uid == ::geteuid() && (st.st_mode & 022) == 0)\n        return fd;",
-     "(st.st_mode & 022) == 0)\n        return fd;", "recovery: another owner's data folder is trusted"),
-    ("platform/files/journal.cpp", "st.st_uid == ::geteuid() && (st.st_mode & 022) == 0)\n        return fd;",
-     "st.st_uid == ::geteuid())\n        return fd;", "recovery: a data folder that others may write is trusted"),
     ("platform/files/journal.cpp", "S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1",
      "S_ISREG(st.st_mode) && st.st_nlink == 1", "recovery: another owner's journal is acted on"),
     ("platform/files/journal.cpp", "    if (!r.folder.startsWith('/') || !validName(r.name) || !validName(r.other))\n        return false;",

@@ -595,7 +595,7 @@ private slots:
         QTest::addColumn<bool>("journalKept");
         const QString asBefore = qs("前回の保存は中断されました。ファイルは保存前のままです。"), saved = qs("前回の保存は中断されましたが");
         const QString changed = qs("前回中断された保存のあとでファイルが変更されたため"), missing = qs("前回中断された保存のフォルダーが見つかりません");
-        const QString untrusted = qs("保存の記録を信頼できないため"), folder = qs("データフォルダーがあなただけのフォルダーではない");
+        const QString untrusted = qs("保存の記録を信頼できないため"), folder = qs("実行時エラー '70'");
         QTest::newRow("nothing since") << "" << asBefore << "before" << false << false;
         QTest::newRow("its first page rewritten") << "first page" << qs("前回中断された保存を取り消し") << "before" << false << false;
         QTest::newRow("all of it rewritten") << "all new" << saved << "new" << false << false;

@@ -116,22 +116,6 @@ bool madeName(const QByteArray& name, const char* prefix, const char* suffix)
     return std::all_of(random.begin(), random.end(), [](char c) { return std::isxdigit(uchar(c)) && !std::isupper(uchar(c)); });
 }
 
-// Opens `folder` for listing, when it is a real folder of the user's own,
-// not writable by anyone else (as an ssh client treats its folder): -1
-// otherwise, with errno ENOENT when it is missing.
-int openOwnFolder(const QByteArray& folder)
-{
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0)
-        return fd;
-    const int e = fd < 0 ? errno : EPERM;
-    if (fd >= 0)
-        ::close(fd);
-    errno = e;
-    return -1;
-}
-
 // A journal file of the user's own, of one name, that nobody else may write.
 bool ownJournal(int fd, struct stat& st)
 {
@@ -229,14 +213,12 @@ void SaveJournal::begin(const Record& r)
     const QByteArray at = folder();
     if (at.isEmpty())
         return;
+    FileDescriptor dir;
     try {
-        makePrivateFolders(QFile::decodeName(at));
+        dir = openDataFolder(QFile::decodeName(at));
     } catch (const RuntimeError&) {
-        return;
-    }
-    const FileDescriptor dir(openOwnFolder(at));
-    if (dir.get() < 0)
         return; // never written in a folder that others may write or that isn't the user's
+    }
     const QByteArray name = randomName("save-%08x.journal");
     fd_ = ::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     const bool unnamed = fd_ >= 0;
@@ -504,7 +486,12 @@ bool trusted(const SaveJournal::Record& r)
 void retireSettledJournals(dev_t folderDevice, ino_t folderInode, const QByteArray& name)
 {
     const QByteArray at = SaveJournal::folder();
-    const FileDescriptor dir(at.isEmpty() ? -1 : openOwnFolder(at));
+    FileDescriptor dir;
+    try {
+        if (!at.isEmpty())
+            dir = openDataFolder(QFile::decodeName(at), false);
+    } catch (const RuntimeError&) {
+    }
     if (dir.get() < 0)
         return;
     forEachJournal(dir.get(), [&](const QByteArray& journal, int fd) {
@@ -523,12 +510,14 @@ QStringList recoverUnfinishedSaves(const QString& folder)
     const QByteArray at = QFile::encodeName(folder);
     if (at.isEmpty())
         return told;
-    const FileDescriptor dir(openOwnFolder(at));
-    if (dir.get() < 0) {
-        if (errno != ENOENT)
-            told << QStringLiteral("データフォルダーがあなただけのフォルダーではないため、前回の保存の記録は確かめませんでした。\n%1").arg(folder);
-        return told;
+    FileDescriptor dir;
+    try {
+        dir = openDataFolder(folder, false);
+    } catch (const RuntimeError& e) {
+        return {e.message()}; // nothing in it is looked at
     }
+    if (dir.get() < 0)
+        return told;
     forEachJournal(dir.get(), [&](const QByteArray& journal, int fd) {
         struct stat st;
         const QString untrusted = QStringLiteral("保存の記録を信頼できないため、何もせずに残しました。\n%1").arg(inFolder(at, journal));

@@ -50,6 +50,12 @@ public:
     ~FileDescriptor();
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
     int get() const { return fd_; }
     int release(); // hands the descriptor over, no longer closed here
     void reset(int fd); // closes the one held, holds `fd`
