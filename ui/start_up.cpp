@@ -16,7 +16,35 @@
 
 namespace penumbrix {
 
+// The window's own command line: at most one FILE.
+static CommandLine readWindowCommandLine(int argc, const char* const* argv);
+
 CommandLine readCommandLine(int argc, const char* const* argv)
+{
+    CommandLine line;
+    // --apply, anywhere before "--", makes it a batch run with options of its own.
+    QList<QByteArray> arguments;
+    bool apply = false, help = false, version = false;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QByteArray(argv[i]);
+        const bool option = !arguments.mid(0, i - 1).contains("--");
+        apply |= option && arguments.last() == "--apply";
+        help |= option && (arguments.last() == "--help" || arguments.last() == "-h");
+        version |= option && arguments.last() == "--version";
+    }
+    if (apply) {
+        if (help || version) {
+            line.action = help ? CommandLine::Action::Help : CommandLine::Action::Version;
+            return line;
+        }
+        line.batch = readBatchArguments(arguments, line.error);
+        line.action = line.batch ? CommandLine::Action::Apply : CommandLine::Action::Wrong;
+        return line;
+    }
+    return readWindowCommandLine(argc, argv);
+}
+
+static CommandLine readWindowCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
     bool help = false, version = false, optionsEnded = false;
@@ -58,13 +86,30 @@ CommandLine readCommandLine(int argc, const char* const* argv)
 
 QString usageText()
 {
-    return QStringLiteral("Usage: penumbrix [FILE]\n"
-                          "       penumbrix --help | --version\n"
-                          "Touches up one BMP picture at a time; opens FILE, when given, in its window.\n"
-                          "\n"
-                          "  -h, --help     show this help and exit\n"
-                          "      --version  show the program's version and exit\n"
-                          "  --             the next argument is the file, even if it starts with -\n");
+    return QStringLiteral("Usage: penumbrix [FILE]\n")
+        + batchUsageText()
+        + QStringLiteral(
+            "       penumbrix --help | --version\n"
+            "Touches up one BMP picture at a time; opens FILE, when given, in its window.\n"
+            "\n"
+            "  -h, --help     show this help and exit\n"
+            "      --version  show the program's version and exit\n"
+            "  --             the next argument is the file, even if it starts with -\n"
+            "\n"
+            "With --apply, no window opens and no display is needed: each FILE gets what\n"
+            "⇒編集 and then イメージを保存 give in the window with the value boxes showing:\n"
+            "  --red N, --green N, --blue N, --light N, --contrast N   -128 to 127 (0)\n"
+            "  --range N                                              -128 to 128 (0)\n"
+            "  --czoom N                                              0 to 300 (1)\n"
+            "  --output DIR   write each result to DIR under its FILE's name, FILE untouched;\n"
+            "                 without it each FILE is saved over itself, as the window saves\n"
+            "  --jobs N       at most N pictures in memory and in flight at once (1 to 64);\n"
+            "                 by default two per core, fewer when half of the memory\n"
+            "                 available would not hold that many of the largest FILE\n"
+            "  --quiet        no progress line on a terminal\n"
+            "A FILE that fails is named with its error and the others go on. Exit status:\n"
+            "0 all done, 1 any failed, 2 a wrong command line (nothing written),\n"
+            "130 or 143 stopped by SIGINT or SIGTERM (no new picture started).\n");
 }
 
 QString versionText() { return QStringLiteral("penumbrix " PENUMBRIX_VERSION "\n"); }
@@ -72,7 +117,8 @@ QString versionText() { return QStringLiteral("penumbrix " PENUMBRIX_VERSION "\n
 std::optional<int> answerCommandLine(const CommandLine& line)
 {
     switch (line.action) {
-    case CommandLine::Action::Start: return std::nullopt;
+    case CommandLine::Action::Start:
+    case CommandLine::Action::Apply: return std::nullopt;
     case CommandLine::Action::Help: std::fputs(usageText().toLocal8Bit().constData(), stdout); return 0;
     case CommandLine::Action::Version: std::fputs(versionText().toLocal8Bit().constData(), stdout); return 0;
     case CommandLine::Action::Wrong:
