@@ -22,6 +22,9 @@ int main(int argc, char* argv[])
     keepPictureMemoryForReuse();
     if (line.batch) {
         // No display: a core application only, for the program's folders.
+        // With no screen to ask, a new picture's resolution is that of the
+        // usual screen (96 dpi), as the window's is on one.
+        QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
         int coreArgc = 1;
         QCoreApplication app(coreArgc, argv);
         return runBatch(*line.batch, ProgramPaths::forThisProgram());

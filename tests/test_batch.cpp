@@ -1,0 +1,196 @@
+// The batch: the built program run with --apply and no display, its files
+// compared with what the window saves for the same picture and box values,
+// and with the rule written out again.
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rig.h"
+
+using namespace penumbrix;
+using namespace penumbrix::testing;
+
+namespace {
+
+const char* const kOptions[] = {"--red", "--green", "--blue", "--light", "--contrast", "--range", "--czoom"};
+
+// The box values as the bars hold them: a box shows the bar less 128, the multiplier's as it is.
+QList<int> barValues(const QList<int>& boxes)
+{
+    QList<int> bars;
+    for (int i = 0; i < 7; ++i)
+        bars << boxes[i] + (i == 6 ? 0 : 128);
+    return bars;
+}
+
+// What ⇒編集 and イメージを保存 save in the real window, for a copy of `source`.
+QByteArray windowSaves(const QString& source, const QList<int>& boxes)
+{
+    Rig rig;
+    const QString copy = rig.folders.file("window.bmp");
+    QFile::copy(source, copy);
+    rig.open(copy);
+    const QList<int> bars = barValues(boxes);
+    for (int i = 0; i < 7; ++i)
+        rig.bar(Setting(i))->setValue(bars[i]);
+    rig.form.Command2_Click();
+    rig.form.Command1_Click();
+    return fileBytes(copy);
+}
+
+// The source picture with the rule run over every pixel.
+Picture ruled(const Picture& source, const QList<int>& bars)
+{
+    Picture out = source.copy();
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x)
+            reinterpret_cast<quint32*>(out.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(out, x, y), bars));
+    return out;
+}
+
+} // namespace
+
+class TestBatch : public QObject {
+    Q_OBJECT
+private slots:
+    void runs_data()
+    {
+        QTest::addColumn<QList<int>>("boxes");       // the seven value boxes, R G B light contrast range multiplier
+        QTest::addColumn<QStringList>("arguments");  // before the files; OUT is the output folder
+        QTest::addColumn<QStringList>("files");      // NAME:WxH a picture, :text, :folder, :read-only, :missing, :placeholder, :link=NAME
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("told");       // lines of standard error, in part
+
+        const QList<int> start{0, 0, 0, 0, 0, 0, 1}, lows{-128, -128, -128, -128, -128, -128, 0},
+                         highs{127, 127, 127, 127, 127, 128, 300}, cutting{-40, 90, 3, 20, 1, 128, 300};
+        const QStringList two{"a.bmp:40x30", "odd.bmp:13x5"};
+        QTest::newRow("start values, in place") << start << QStringList{} << two << 0 << QStringList{"2 of 2 pictures done"};
+        QTest::newRow("every box at its lowest, to a folder") << lows << QStringList{"--output", "OUT"} << two << 0 << QStringList{};
+        QTest::newRow("every box at its highest, in place, one job") << highs << QStringList{"--jobs", "1", "--quiet"} << two << 0 << QStringList{};
+        QTest::newRow("the cut-off at its widest, to a folder, --opt=N") << cutting << QStringList{"--output=OUT", "--jobs=3"}
+            << QStringList{"a.bmp:40x30", "b.bmp:1x1", "c.bmp:300x200"} << 0 << QStringList{"3 of 3 pictures done"};
+        QTest::newRow("bad files among good ones") << cutting << QStringList{"--jobs", "2"}
+            << QStringList{"a.bmp:40x30", "text.bmp:text", "gone.bmp:missing", "dir.bmp:folder", "ro.bmp:read-only", "NoImage.bmp:placeholder", "z.bmp:9x9"}
+            << 1 << QStringList{qs("text.bmp: 実行時エラー '481': ピクチャが不正です。"), qs("gone.bmp: 実行時エラー '53': ファイルが見つかりません。"),
+                                qs("dir.bmp: 実行時エラー '70'"), qs("ro.bmp: 実行時エラー '70'"), qs("NoImage.bmp: 実行時エラー '70'"), "2 of 7 pictures done, 5 failed"};
+        QTest::newRow("a missing file to a folder") << start << QStringList{"--output", "OUT"} << QStringList{"gone.bmp:missing", "a.bmp:8x8"}
+            << 1 << QStringList{"1 of 2 pictures done, 1 failed"};
+        // Wrong command lines: nothing is written.
+        QTest::newRow("two files of one name to a folder") << start << QStringList{"--output", "OUT"} << QStringList{"a.bmp:8x8", "sub/a.bmp:9x9"} << 2 << QStringList{"would both be written as"};
+        QTest::newRow("one file twice in place") << start << QStringList{} << QStringList{"a.bmp:8x8", "l.bmp:link=a.bmp"} << 2 << QStringList{"the same file"};
+        QTest::newRow("a file to its own folder") << start << QStringList{"--output", "."} << QStringList{"a.bmp:8x8"} << 2 << QStringList{"would be written over"};
+        QTest::newRow("an unknown option") << start << QStringList{"--bogus"} << two << 2 << QStringList{"unknown option --bogus", "Usage: penumbrix"};
+        QTest::newRow("red past its end") << start << QStringList{"--red", "128"} << two << 2 << QStringList{"--red takes -128 to 127, not 128"};
+        QTest::newRow("range past its start") << start << QStringList{"--range", "-129"} << two << 2 << QStringList{"--range takes -128 to 128"};
+        QTest::newRow("multiplier below 0") << start << QStringList{"--czoom", "-1"} << two << 2 << QStringList{"--czoom takes 0 to 300"};
+        QTest::newRow("a value that is no number") << start << QStringList{"--light", "1O"} << two << 2 << QStringList{"--light takes"};
+        QTest::newRow("no jobs") << start << QStringList{"--jobs", "0"} << two << 2 << QStringList{"--jobs takes 1 to"};
+        QTest::newRow("no file") << start << QStringList{} << QStringList{} << 2 << QStringList{"at least one FILE"};
+        QTest::newRow("output to a file") << start << QStringList{"--output", "a.bmp"} << two << 2 << QStringList{"not a folder"};
+        QTest::newRow("output to a missing folder") << start << QStringList{"--output", "nowhere"} << two << 2 << QStringList{"--output nowhere"};
+        // Stopped: no picture starts after the signal; those done are whole.
+        QStringList many;
+        for (int i = 0; i < 150; ++i)
+            many << QStringLiteral("f%1.bmp:200x150").arg(i, 3, 10, QLatin1Char('0'));
+        QTest::newRow("SIGINT") << start << QStringList{"--output", "OUT", "--jobs", "1"} << many << 130 << QStringList{"stopped by SIGINT"};
+        QTest::newRow("SIGTERM, in place") << lows << QStringList{"--jobs", "2"} << many << 143 << QStringList{"stopped by SIGTERM"};
+    }
+    void runs()
+    {
+        QFETCH(QList<int>, boxes);
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, files);
+        QFETCH(int, status);
+        QFETCH(QStringList, told);
+        QTemporaryDir root;
+        const QDir dir(root.path());
+        QVERIFY(dir.mkpath("OUT") && dir.mkpath("sub"));
+        const QString placeholder = QFileInfo(PENUMBRIX_EXECUTABLE).path() + "/../share/penumbrix/NoImage.bmp";
+        QMap<QString, QByteArray> before, expected; // by name given
+        QStringList given;
+        for (const QString& file : files) {
+            const QString name = file.section(':', 0, 0), kind = file.section(':', 1), path = dir.filePath(name);
+            given << name;
+            if (kind[0].isDigit() && files.size() > 100 && given.size() > 1) { // many alike: copies of the first
+                QVERIFY(writeBytes(path, before[given[0]]));
+                expected[name] = expected[given[0]];
+            } else if (kind[0].isDigit()) {
+                QVERIFY(writeBytes(path, expectedBmp(patternPicture(kind.section('x', 0, 0).toInt(), kind.section('x', 1).toInt(), quint32(given.size())))));
+                expected[name] = windowSaves(path, boxes);
+                // The window's file is the rule, run over the picture as read, in the BMP layout.
+                QCOMPARE(expected[name], expectedBmp(ruled(LoadPicture(path), barValues(boxes))));
+            } else if (kind == "text") {
+                QVERIFY(writeBytes(path, "no picture\n"));
+            } else if (kind == "folder") {
+                QVERIFY(dir.mkpath(name));
+            } else if (kind == "read-only") {
+                QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), 0444) == 0);
+            } else if (kind == "placeholder") {
+                QVERIFY(QFile::link(placeholder, path));
+            } else if (kind.startsWith("link=")) {
+                QVERIFY(QFile::link(dir.filePath(kind.mid(5)), path));
+            }
+            before[name] = fileBytes(path);
+        }
+        const QByteArray placeholderBefore = fileBytes(placeholder);
+
+        QStringList command{"--apply"};
+        for (int i = 0; i < 7; ++i)
+            if (boxes[i] != (i == 6 ? 1 : 0))
+                command << kOptions[i] << QString::number(boxes[i]);
+        command << arguments << "--" << given;
+        QProcess batch;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+        env.insert("QT_QPA_PLATFORM", "xcb"); // a display would be needed, and there is none
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        batch.setProcessEnvironment(env);
+        batch.setWorkingDirectory(dir.path());
+        batch.start(PENUMBRIX_EXECUTABLE, command);
+        QVERIFY(batch.waitForStarted());
+        const bool stop = status > 128, toFolder = arguments.contains("OUT") || arguments.contains("--output=OUT");
+        const auto target = [&](const QString& name) { return toFolder ? dir.filePath("OUT/" + name.section('/', -1)) : dir.filePath(name); };
+        if (stop) { // once the first picture is done, while the others wait
+            while (fileBytes(target(given[0])) != expected[given[0]] && !batch.waitForFinished(1)) {
+            }
+            ::kill(pid_t(batch.processId()), status == 130 ? SIGINT : SIGTERM);
+        }
+        QVERIFY(batch.waitForFinished(120000));
+        const QString errors = QString::fromLocal8Bit(batch.readAllStandardError());
+        QCOMPARE(batch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(batch.exitCode(), status);
+        for (const QString& line : told)
+            QVERIFY2(errors.contains(line), qPrintable(errors));
+        QVERIFY2(batch.readAllStandardOutput().isEmpty(), "nothing on standard output");
+
+        // Each file: the window's bytes where the batch says it is done, untouched otherwise.
+        int done = 0;
+        for (const QString& name : given) {
+            const QByteArray now = fileBytes(target(name));
+            if (status == 2 || errors.contains("penumbrix: " + name + ": ") || !expected.contains(name)) {
+                QVERIFY2(fileBytes(dir.filePath(name)) == before[name], qPrintable(name));
+                QVERIFY2(!toFolder || !QFile::exists(target(name)), qPrintable(name));
+            } else if (stop && now != expected[name]) {
+                QVERIFY2(toFolder ? !QFile::exists(target(name)) : now == before[name], qPrintable(name));
+            } else {
+                QVERIFY2(now == expected[name], qPrintable(name));
+                ++done;
+            }
+            QVERIFY2(!toFolder || fileBytes(dir.filePath(name)) == before[name], qPrintable(name)); // FILE never written
+        }
+        QCOMPARE(fileBytes(placeholder), placeholderBefore);
+        if (stop) {
+            QVERIFY2(done < given.size(), "stopped before the end");
+            QVERIFY2(errors.contains(QStringLiteral(": %1 of %2 pictures done").arg(done).arg(given.size())), qPrintable(errors));
+        }
+        // No safety copy, new file or journal is left behind.
+        for (const QString& folder : {QString("."), QString("OUT"), QString("data/penumbrix")})
+            for (const QString& left : QDir(dir.filePath(folder)).entryList(QDir::Files | QDir::Hidden))
+                QVERIFY2(!left.contains("before-save") && !left.startsWith(".penumbrix") && !left.endsWith(".journal"), qPrintable(left));
+    }
+};
+
+QTEST_MAIN(TestBatch)
+#include "test_batch.moc"
