@@ -42,6 +42,8 @@ constexpr ValueOption kValueOptions[] = {
     {"--czoom", Setting::Czoom},
 };
 constexpr int kMostJobs = 64;
+// The pictures' memory that the default number of jobs keeps in flight at most (but two pictures).
+constexpr qint64 kInFlightBytes = qint64(256) << 20;
 
 std::optional<int> wholeNumber(const QByteArray& text)
 {
@@ -149,9 +151,12 @@ int defaultJobs(const QStringList& files)
             break;
         }
     }
+    // Large pictures keep every core busy one at a time already: two of them
+    // in flight, one flushed while the next is read, are enough.
     const qint64 picture = largest / 3 * 4 + (qint64(1) << 20);
-    const qint64 fitting = available > 0 ? available / 2 / picture : 2 * cores;
-    return int(std::clamp<qint64>(fitting, 1, 2 * cores));
+    const qint64 wanted = std::clamp<qint64>(kInFlightBytes / picture, 2, 2 * cores);
+    const qint64 fitting = available > 0 ? available / 2 / picture : wanted;
+    return int(std::clamp<qint64>(std::min(wanted, fitting), 1, 2 * cores));
 }
 
 namespace {

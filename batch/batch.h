@@ -31,9 +31,11 @@ std::optional<BatchRequest> readBatchArguments(const QList<QByteArray>& argument
 QString batchUsageText();
 
 // How many pictures are in flight at once when --jobs is not given: two per
-// core, so that one picture is read and adjusted while another is flushed,
-// but no more than half of the memory available holds, judged by the
-// largest of `files` (a 24-bit BMP's picture in memory is 4/3 of its size).
+// core, so that one picture is read and adjusted while another is flushed;
+// for large pictures (which each keep every core busy) only as many as make
+// 256 MiB, but at least two; and never more than half of the memory
+// available holds. Judged by the largest of `files` (a 24-bit BMP's picture
+// in memory is 4/3 of its size).
 int defaultJobs(const QStringList& files);
 
 // Runs the batch and returns the exit status: 0 all done, 1 any failed,

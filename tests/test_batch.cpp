@@ -74,6 +74,9 @@ private slots:
             << QStringList{"a.bmp:40x30", "text.bmp:text", "gone.bmp:missing", "dir.bmp:folder", "ro.bmp:read-only", "NoImage.bmp:placeholder", "z.bmp:9x9"}
             << 1 << QStringList{qs("text.bmp: 実行時エラー '481': ピクチャが不正です。"), qs("gone.bmp: 実行時エラー '53': ファイルが見つかりません。"),
                                 qs("dir.bmp: 実行時エラー '70'"), qs("ro.bmp: 実行時エラー '70'"), qs("NoImage.bmp: 実行時エラー '70'"), "2 of 7 pictures done, 5 failed"};
+        QTest::newRow("an ordinary user's files in place, one unreadable") << highs << QStringList{"AS-NOBODY"}
+            << QStringList{"a.bmp:40x30", "secret.bmp:unreadable", "b.bmp:7x3"} << 1
+            << QStringList{qs("secret.bmp: 実行時エラー '70': 書き込みできません。"), "2 of 3 pictures done, 1 failed"};
         QTest::newRow("a missing file to a folder") << start << QStringList{"--output", "OUT"} << QStringList{"gone.bmp:missing", "a.bmp:8x8"}
             << 1 << QStringList{"1 of 2 pictures done, 1 failed"};
         // Wrong command lines: nothing is written.
@@ -100,6 +103,7 @@ private slots:
     {
         QFETCH(QList<int>, boxes);
         QFETCH(QStringList, arguments);
+        const bool asNobody = arguments.removeAll("AS-NOBODY") > 0; // uid and gid 65534
         QFETCH(QStringList, files);
         QFETCH(int, status);
         QFETCH(QStringList, told);
@@ -124,6 +128,8 @@ private slots:
                 QVERIFY(writeBytes(path, "no picture\n"));
             } else if (kind == "folder") {
                 QVERIFY(dir.mkpath(name));
+            } else if (kind == "unreadable") {
+                QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), 0600) == 0);
             } else if (kind == "read-only") {
                 QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), 0444) == 0);
             } else if (kind == "placeholder") {
@@ -134,6 +140,9 @@ private slots:
             before[name] = fileBytes(path);
         }
         const QByteArray placeholderBefore = fileBytes(placeholder);
+        if (asNobody) // the folder and the pictures become the user's; the unreadable file stays root's
+            for (const QString& name : QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotDot))
+                QVERIFY(name.startsWith("secret") || ::chown(QFile::encodeName(dir.filePath(name)), 65534, 65534) == 0);
 
         QStringList command{"--apply"};
         for (int i = 0; i < 7; ++i)
@@ -148,7 +157,9 @@ private slots:
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         batch.setProcessEnvironment(env);
         batch.setWorkingDirectory(dir.path());
-        batch.start(PENUMBRIX_EXECUTABLE, command);
+        if (asNobody)
+            command = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", PENUMBRIX_EXECUTABLE} + command;
+        batch.start(asNobody ? "setpriv" : PENUMBRIX_EXECUTABLE, command);
         QVERIFY(batch.waitForStarted());
         const bool stop = status > 128, toFolder = arguments.contains("OUT") || arguments.contains("--output=OUT");
         const auto target = [&](const QString& name) { return toFolder ? dir.filePath("OUT/" + name.section('/', -1)) : dir.filePath(name); };
