@@ -161,7 +161,9 @@ int defaultJobs(const QStringList& files)
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
+// The signal that asked the batch to stop, or 0; set by the handler alone.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void askToStop(int signal) { stopSignal = signal; }
 
@@ -227,10 +229,14 @@ public:
             work();
         } else {
             std::unique_lock<std::mutex> lock(mutex_);
+            auto shown = begun;
             while (workerEnds_ < workers.size()) {
                 changed_.wait_for(lock, std::chrono::milliseconds(250));
-                if (progress_)
+                // Drawn four times a second at most.
+                if (progress_ && std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(250)) {
+                    shown = std::chrono::steady_clock::now();
                     showProgress(begun);
+                }
             }
         }
         for (std::thread& t : workers)

@@ -24,13 +24,14 @@ CommandLine readCommandLine(int argc, const char* const* argv)
     CommandLine line;
     // --apply, anywhere before "--", makes it a batch run with options of its own.
     QList<QByteArray> arguments;
-    bool apply = false, help = false, version = false;
+    bool apply = false, help = false, version = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        arguments << QByteArray(argv[i]);
-        const bool option = !arguments.mid(0, i - 1).contains("--");
-        apply |= option && arguments.last() == "--apply";
-        help |= option && (arguments.last() == "--help" || arguments.last() == "-h");
-        version |= option && arguments.last() == "--version";
+        const QByteArray arg(argv[i]);
+        arguments << arg;
+        apply |= !optionsEnded && arg == "--apply";
+        help |= !optionsEnded && (arg == "--help" || arg == "-h");
+        version |= !optionsEnded && arg == "--version";
+        optionsEnded |= arg == "--";
     }
     if (apply) {
         if (help || version) {
