@@ -128,12 +128,10 @@ private slots:
                 QVERIFY(writeBytes(path, "no picture\n"));
             } else if (kind == "folder") {
                 QVERIFY(dir.mkpath(name));
-            } else if (kind == "unreadable") {
-                QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), 0600) == 0);
-            } else if (kind == "read-only") {
-                QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), 0444) == 0);
-            } else if (kind == "placeholder") {
-                QVERIFY(QFile::link(placeholder, path));
+            } else if (kind == "unreadable" || kind == "read-only") { // unreadable to all but root, its owner
+                QVERIFY(writeBytes(path, expectedBmp(patternPicture(4, 4))) && ::chmod(QFile::encodeName(path), kind == "read-only" ? 0444 : 0600) == 0);
+            } else if (kind == "placeholder") { // another name of it
+                QVERIFY(::link(QFile::encodeName(placeholder), QFile::encodeName(path)) == 0);
             } else if (kind.startsWith("link=")) {
                 QVERIFY(QFile::link(dir.filePath(kind.mid(5)), path));
             }
