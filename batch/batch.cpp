@@ -154,9 +154,9 @@ int defaultJobs(const QStringList& files)
     // Large pictures keep every core busy one at a time already: two of them
     // in flight, one flushed while the next is read, are enough.
     const qint64 picture = largest / 3 * 4 + (qint64(1) << 20);
-    const qint64 wanted = std::clamp<qint64>(kInFlightBytes / picture, 2, 2 * cores);
+    const qint64 wanted = std::clamp<qint64>(kInFlightBytes / picture, 2, 4 * cores);
     const qint64 fitting = available > 0 ? available / 2 / picture : wanted;
-    return int(std::clamp<qint64>(std::min(wanted, fitting), 1, 2 * cores));
+    return int(std::clamp<qint64>(std::min(wanted, fitting), 1, 4 * cores));
 }
 
 namespace {

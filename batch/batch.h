@@ -30,8 +30,8 @@ std::optional<BatchRequest> readBatchArguments(const QList<QByteArray>& argument
 // The usage lines of --apply, for --help.
 QString batchUsageText();
 
-// How many pictures are in flight at once when --jobs is not given: two per
-// core, so that one picture is read and adjusted while another is flushed;
+// How many pictures are in flight at once when --jobs is not given: four per
+// core, so that pictures are read and adjusted while others are flushed;
 // for large pictures (which each keep every core busy) only as many as make
 // 256 MiB, but at least two; and never more than half of the memory
 // available holds. Judged by the largest of `files` (a 24-bit BMP's picture

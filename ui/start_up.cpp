@@ -105,7 +105,7 @@ QString usageText()
             "  --output DIR   write each result to DIR under its FILE's name, FILE untouched;\n"
             "                 without it each FILE is saved over itself, as the window saves\n"
             "  --jobs N       at most N pictures in memory and in flight at once (1 to 64);\n"
-            "                 by default two per core; for large pictures as many as\n"
+            "                 by default four per core; for large pictures as many as\n"
             "                 fill 256 MiB, at least two; never more than half of the\n"
             "                 memory available holds; judged by the largest FILE\n"
             "  --quiet        no progress line on a terminal\n"
