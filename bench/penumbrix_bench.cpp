@@ -4,9 +4,11 @@
 // job) and warm (the jobs after it), contenders interleaved; every peer's
 // output checked pixel for pixel against the program's.
 //
-//   penumbrix-bench [--quick] [--runs N] [--folder DIR]
+//   penumbrix-bench [--quick] [--runs N] [--folder DIR] [--batch | --no-batch]
 //
-// --quick leaves out the 100-megapixel picture of the scaling figure.
+// --quick leaves out the 100-megapixel picture of the scaling figure. The
+// batch figures (penumbrix --apply on folders of pictures against its peers)
+// come last; --batch runs them alone, --no-batch leaves them out.
 
 #include <QApplication>
 #include <QDir>

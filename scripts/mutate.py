@@ -301,6 +301,8 @@ FAULTS = [
     ("batch/batch.cpp", "        return failed ? 1 : 0;", "        return done_ ? 0 : 1;", "batch: status 0 when some files failed"),
     ("batch/batch.cpp", "                print(QStringLiteral(\"%1: %2\").arg(jobs_[index].given, errorLine(*error)));",
      "                print(errorLine(*error));", "batch: a failure's line doesn't name its file"),
+    ("batch/batch.cpp", "    for (const QString& told : recoverUnfinishedSaves(paths.dataFolder))\n        print(oneLine(told));\n", "",
+     "batch: saves killed in an earlier run not finished before the files are read"),
     ("ui/main.cpp", "        QCoreApplication::setAttribute(Qt::AA_Use96Dpi);\n", "",
      "batch: a new picture's resolution that of no screen"),
 ]

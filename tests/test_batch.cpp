@@ -77,6 +77,8 @@ private slots:
         QTest::newRow("an ordinary user's files in place, one unreadable") << highs << QStringList{"AS-NOBODY"}
             << QStringList{"a.bmp:40x30", "secret.bmp:unreadable", "b.bmp:7x3"} << 1
             << QStringList{qs("secret.bmp: 実行時エラー '70': 書き込みできません。"), "2 of 3 pictures done, 1 failed"};
+        QTest::newRow("a save of an earlier run killed part way, undone first") << start << QStringList{"KILLED-SAVE"}
+            << QStringList{"a.bmp:40x30"} << 0 << QStringList{qs("前回中断された保存を取り消し")};
         QTest::newRow("a missing file to a folder") << start << QStringList{"--output", "OUT"} << QStringList{"gone.bmp:missing", "a.bmp:8x8"}
             << 1 << QStringList{"1 of 2 pictures done, 1 failed"};
         // Wrong command lines: nothing is written.
@@ -104,6 +106,7 @@ private slots:
         QFETCH(QList<int>, boxes);
         QFETCH(QStringList, arguments);
         const bool asNobody = arguments.removeAll("AS-NOBODY") > 0; // uid and gid 65534
+        const bool killedSave = arguments.removeAll("KILLED-SAVE") > 0;
         QFETCH(QStringList, files);
         QFETCH(int, status);
         QFETCH(QStringList, told);
@@ -138,6 +141,22 @@ private slots:
             before[name] = fileBytes(path);
         }
         const QByteArray placeholderBefore = fileBytes(placeholder);
+        if (killedSave) { // the first file half rewritten in place, its safety copy and the journal beside it
+            const QString copy = dir.filePath(given[0] + ".before-save-0000cafe.bmp");
+            QVERIFY(writeBytes(copy, before[given[0]]));
+            QFile half(dir.filePath(given[0]));
+            QVERIFY(half.open(QIODevice::ReadWrite) && half.seek(100) && half.write(QByteArray(1000, '\0')) == 1000);
+            half.close();
+            struct stat file, kept;
+            QVERIFY(::stat(QFile::encodeName(dir.filePath(given[0])), &file) == 0 && ::stat(QFile::encodeName(copy), &kept) == 0);
+            QVERIFY(dir.mkpath("data/penumbrix"));
+            QVERIFY(writeBytes(dir.filePath("data/penumbrix/save-0000cafe.journal"),
+                               "penumbrix-save W\nkind in%20place\nfolder " + QFile::encodeName(dir.path()).toPercentEncoding() + "\nname "
+                                   + QFile::encodeName(given[0]) + "\nother " + QFile::encodeName(QFileInfo(copy).fileName()) + "\ndevice "
+                                   + QByteArray::number(qulonglong(file.st_dev)) + "\ninode " + QByteArray::number(qulonglong(file.st_ino))
+                                   + "\notherinode " + QByteArray::number(qulonglong(kept.st_ino)) + "\nsize "
+                                   + QByteArray::number(before[given[0]].size()) + "\n"));
+        }
         if (asNobody) // the folder and the pictures become the user's; the unreadable file stays root's
             for (const QString& name : QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotDot))
                 QVERIFY(name.startsWith("secret") || ::chown(QFile::encodeName(dir.filePath(name)), 65534, 65534) == 0);
