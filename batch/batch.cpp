@@ -193,10 +193,14 @@ QString oneLine(QString text)
     return text;
 }
 
-// The program's error text on one line, the path left out: the line names the file as given.
-QString errorLine(const RuntimeError& e)
+// The program's error text on one line. The line names the file as given;
+// the error's own path is added where it is none of the names `known` (a
+// result under --output).
+QString errorLine(const RuntimeError& e, const QStringList& known)
 {
     QString line = QStringLiteral("実行時エラー '%1': %2").arg(e.number()).arg(e.text());
+    if (!e.path().isEmpty() && !known.contains(e.path()))
+        line += QLatin1Char(' ') + e.path();
     if (!e.note().isEmpty())
         line += QLatin1Char(' ') + oneLine(e.note());
     return line;
@@ -280,7 +284,7 @@ private:
             ++finished_;
             if (error) {
                 clearProgress();
-                print(QStringLiteral("%1: %2").arg(jobs_[index].given, errorLine(*error)));
+                print(QStringLiteral("%1: %2").arg(jobs_[index].given, errorLine(*error, {jobs_[index].given, jobs_[index].source.path})));
             } else {
                 ++done_;
                 pixels_ += pixels;
@@ -362,7 +366,7 @@ int runBatch(const BatchRequest& request, const ProgramPaths& paths)
         try {
             output = findUserFile(*request.outputFolder);
         } catch (const RuntimeError& e) {
-            return wrongCommandLine(QStringLiteral("--output %1: %2").arg(*request.outputFolder, errorLine(e)));
+            return wrongCommandLine(QStringLiteral("--output %1: %2").arg(*request.outputFolder, errorLine(e, {*request.outputFolder})));
         }
         struct stat st;
         if (::stat(QFile::encodeName(output.path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
