@@ -4,9 +4,11 @@
 // job) and warm (the jobs after it), contenders interleaved; every peer's
 // output checked pixel for pixel against the program's.
 //
-//   penumbrix-bench [--quick] [--runs N] [--folder DIR] [--as-root]
+//   penumbrix-bench [--quick] [--runs N] [--folder DIR] [--batch | --no-batch] [--as-root]
 //
-// --quick leaves out the 100-megapixel picture of the scaling figure.
+// --quick leaves out the 100-megapixel picture of the scaling figure. The
+// batch figures (penumbrix --apply on folders of pictures against its peers)
+// come last; --batch runs them alone, --no-batch leaves them out.
 // Started by root, the bench measures as an ordinary user all the same
 // (nobody), as users run the program, in a folder of that user's, unless
 // --as-root asks for root's figures; it says which it measured.
@@ -37,7 +39,11 @@
 #include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "batch/batch.h"
 
 #include "engine/parallel.h"
 #include "engine/pixel_transform.h"
@@ -71,13 +77,13 @@ long statusKb(const char* field)
 }
 
 // A picture whose neighbouring pixels all differ; one pixel in 256 has no blue.
-Picture makePicture(int width, int height)
+Picture makePicture(int width, int height, quint32 seed = 0)
 {
     QImage image(width, height, kPictureFormat);
     for (int y = 0; y < height; ++y) {
         auto* row = reinterpret_cast<quint32*>(image.scanLine(y));
         for (int x = 0; x < width; ++x)
-            row[x] = 0xFF000000u | ((quint32(x) * 2654435761u + quint32(y) * 40503u) & 0xFFFFFFu);
+            row[x] = 0xFF000000u | ((quint32(x) * 2654435761u + quint32(y) * 40503u + seed * 97u) & 0xFFFFFFu);
     }
     return image;
 }
@@ -206,6 +212,25 @@ int floorChild(const QString& in, const QString& out, int jobs)
         if (replaced >= 0)
             ::close(replaced);
     }
+    return 0;
+}
+
+// Runs a command as a child of its own, timed from outside, and prints its
+// milliseconds and its peak memory.
+int timedChild(char** command)
+{
+    ::sync();
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv(command[0], command);
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 1;
+    std::printf("%.3f\npeak %ld\n", msSince(start), usage.ru_maxrss);
     return 0;
 }
 
@@ -580,6 +605,147 @@ bool becomeOrdinaryUser(bool asRoot, QByteArray& folder)
     return true;
 }
 
+// --- the batch -----------------------------------------------------------------
+
+// Pictures of a folder whose files differ from those of another folder of the same names.
+qint64 differingFiles(const QString& a, const QString& b, const QStringList& names, bool rule)
+{
+    qint64 differ = 0;
+    for (const QString& name : names) {
+        try {
+            differ += rule ? differing(a + QLatin1Char('/') + name, b + QLatin1Char('/') + name, true)
+                           : differing(a + QLatin1Char('/') + name, b + QLatin1Char('/') + name, false) != 0;
+        } catch (const std::exception&) {
+            ++differ;
+        }
+    }
+    return differ;
+}
+
+void emptyFolder(const QString& folder)
+{
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+}
+
+// `penumbrix --apply --output` on a folder of pictures against its own one
+// job at a time, OpenCV's route looping in one Python process and
+// ImageMagick's command once per file; each contender a fresh process (or
+// loop of them) per run, interleaved, every output checked.
+void benchBatchSet(const QString& self, const QString& folder, int count, int width, int height, int runs)
+{
+    const double mp = double(width) * height / 1e6;
+    const QString in = folder + QStringLiteral("/batch-in");
+    emptyFolder(in);
+    QStringList names, files;
+    for (int i = 0; i < count; ++i) {
+        names << QStringLiteral("p%1.bmp").arg(i, 3, 10, QLatin1Char('0'));
+        files << in + QLatin1Char('/') + names.last();
+        SavePicture(makePicture(width, height, quint32(i)), files.last());
+    }
+    const int jobs = defaultJobs(files);
+    std::printf("batch, %d pictures of %dx%d (%.0f MP, %.1f MB each); %d runs each, interleaved, each a fresh "
+                "process (or loop of processes) timed from outside unless said; the default --jobs here is %d:\n",
+                count, width, height, mp, QFileInfo(files.first()).size() / 1e6, runs, jobs);
+    QStringList settings;
+    const AdjustmentSettings& s = kSettings;
+    const int boxes[7] = {s.vsRed - 128, s.vsGreen - 128, s.vsBlue - 128, s.vsLIGHT - 128, s.vsContrast - 128,
+                          s.vsRange - 128, s.vsCzoom};
+    const char* options[7] = {"--red", "--green", "--blue", "--light", "--contrast", "--range", "--czoom"};
+    for (int i = 0; i < 7; ++i)
+        settings << QLatin1String(options[i]) << QString::number(boxes[i]);
+    const QString python = findPython(), magick = findImageMagick();
+    const QString out = folder + QStringLiteral("/batch-out");
+    const QStringList outs{out + QStringLiteral("-program"), out + QStringLiteral("-one"), out + QStringLiteral("-opencv"),
+                           out + QStringLiteral("-magick")};
+    Samples program, one, opencv, imagemagick;
+    for (int r = 0; r < runs; ++r) {
+        for (int turn = 0; turn < 4; ++turn) {
+            const int who = (turn + r) % 4;
+            emptyFolder(outs[who]);
+            ::sync();
+            if (who < 2) {
+                QStringList args{QStringLiteral("--timed-child"), QStringLiteral(PENUMBRIX_EXECUTABLE),
+                                 QStringLiteral("--apply")};
+                args << settings << QStringLiteral("--quiet") << QStringLiteral("--output") << outs[who];
+                if (who == 1)
+                    args << QStringLiteral("--jobs") << QStringLiteral("1");
+                runChild(self, args << QStringLiteral("--") << files, who == 0 ? program : one);
+            } else if (who == 2 && !python.isEmpty()) {
+                runChild(python, QStringList{QStringLiteral(PENUMBRIX_BENCH_DIR "/opencv_batch.py"), in, outs[who]} + settingArgs(),
+                         opencv);
+            } else if (who == 3 && !magick.isEmpty()) {
+                QElapsedTimer timer;
+                timer.start();
+                for (int i = 0; i < count; ++i)
+                    QProcess::execute(magick, imageMagickArgs(files[i], outs[who] + QLatin1Char('/') + names[i]));
+                imagemagick.cold.push_back(timer.nsecsElapsed() / 1e6);
+            }
+        }
+    }
+    // Cold and warm are one here: every run is a fresh process.
+    const auto row = [&](const char* name, const Samples& s) {
+        std::printf("  %-12s median %9.1f ms  min %9.1f ms  %7.1f MP/s\n", name, median(s.cold), minimum(s.cold),
+                    count * mp / median(s.cold) * 1e3);
+    };
+    row("program", program);
+    const qint64 wrong = differingFiles(in, outs[0], names, true);
+    std::printf("  program: penumbrix --apply --output, default --jobs (%d), every file saved as the window saves "
+                "(atomic, flushed to disk); %s\n",
+                jobs, wrong == 0 ? "exact to the rule, every pixel of every file"
+                                 : qPrintable(QStringLiteral("%1 pixels differ from the rule").arg(wrong)));
+    row("one job", one);
+    const qint64 oneDiffers = differingFiles(outs[0], outs[1], names, false);
+    std::printf("  one job: the same with --jobs 1; %s\n",
+                oneDiffers == 0 ? "the same pixels in every file" : qPrintable(QStringLiteral("%1 files differ").arg(oneDiffers)));
+    const auto peer = [&](const char* name, bool installed, const char* package, const Samples& s, const QString& dir,
+                          const char* how) {
+        if (!installed) {
+            std::printf("  %s: not installed, skipped (apt-get install %s)\n", name, package);
+            return;
+        }
+        row(name, s);
+        const qint64 d = differingFiles(outs[0], dir, names, false);
+        std::printf("  %s: %s; %s\n", name, how,
+                    d == 0 ? "exact: every pixel of every file equals the program's"
+                           : qPrintable(QStringLiteral("NOT exact: %1 files differ").arg(d)));
+    };
+    peer("opencv", !python.isEmpty(), "python3-opencv", opencv, outs[2],
+         "one python process looping over the files (opencv_batch.py), timed inside after the import; no flush to disk");
+    peer("imagemagick", !magick.isEmpty(), "imagemagick", imagemagick, outs[3],
+         "its exact command once per file, in a loop, the loop timed; no flush to disk");
+    const double p = median(program.cold);
+    std::printf("  medians: the program is %.2fx as fast as itself one job at a time (goal at least 1.5 on 1 MP)", median(one.cold) / p);
+    if (!python.isEmpty())
+        std::printf("; %.2fx as fast as opencv (goal at least 2)", median(opencv.cold) / p);
+    if (!magick.isEmpty())
+        std::printf("; %.1fx as fast as imagemagick (goal at least 20)", median(imagemagick.cold) / p);
+    const double pictureMb = double(width) * height * 4 / 1e6;
+    std::printf("\n  peak memory of the batch's process: %.0f MB with %d jobs, %.0f MB with one; a 32-bit picture is "
+                "%.0f MB: %.0f MB past %d pictures' worth (goal: a constant)\n",
+                program.peakKb * 1.024e-3, jobs, one.peakKb * 1.024e-3, pictureMb,
+                program.peakKb * 1.024e-3 - jobs * pictureMb, jobs);
+    QDir(in).removeRecursively();
+    for (const QString& dir : outs)
+        QDir(dir).removeRecursively();
+}
+
+void benchBatch(const QString& self, const QString& folder, int runs)
+{
+    // The batch's saves keep their journals in a data folder of the bench's.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder + QStringLiteral("/batch-data")));
+    benchBatchSet(self, folder, 200, 1000, 1000, runs);
+    benchBatchSet(self, folder, 10, 6000, 4000, runs);
+}
+
+void printSettings(const QString& folder)
+{
+    std::printf("settings: red %d green %d blue %d light %d contrast %d range %d czoom %d (threshold %d); "
+                "cold: a fresh process's first job; warm: its next %d jobs; files in %s\n",
+                kSettings.vsRed, kSettings.vsGreen, kSettings.vsBlue, kSettings.vsLIGHT, kSettings.vsContrast,
+                kSettings.vsRange, kSettings.vsCzoom, cutoffThreshold(kSettings), kWarmJobs, qPrintable(folder));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -610,8 +776,12 @@ int main(int argc, char** argv)
         return memoryChild(args[2], args[3]);
     if (args.size() == 5 && args[1] == QLatin1String("--floor-child"))
         return floorChild(args[2], args[3], args[4].toInt());
+    if (args.size() > 2 && args[1] == QLatin1String("--timed-child"))
+        return timedChild(argv + 2);
     if (args.contains(QLatin1String("--help"))) {
-        std::printf("usage: penumbrix-bench [--quick] [--runs N] [--folder DIR] [--as-root]\n");
+        std::printf("usage: penumbrix-bench [--quick] [--runs N] [--folder DIR] [--batch | --no-batch] [--as-root]\n"
+                    "  --batch: only the batch figures; --no-batch: all but them\n"
+                    "  --as-root: started by root, measure as root, not as an ordinary user\n");
         return 0;
     }
     const bool quick = args.contains(QLatin1String("--quick"));
@@ -627,15 +797,18 @@ int main(int argc, char** argv)
     });
     const QString self = app.applicationFilePath();
 
-    std::printf("settings: red %d green %d blue %d light %d contrast %d range %d czoom %d (threshold %d); "
-                "cold: a fresh process's first job; warm: its next %d jobs; files in %s\n",
-                kSettings.vsRed, kSettings.vsGreen, kSettings.vsBlue, kSettings.vsLIGHT, kSettings.vsContrast,
-                kSettings.vsRange, kSettings.vsCzoom, cutoffThreshold(kSettings), kWarmJobs, qPrintable(folder));
+    printSettings(folder);
+    if (args.contains(QLatin1String("--batch"))) {
+        benchBatch(self, folder, runs);
+        return 0;
+    }
     benchKernel(6000, 4000);
     benchWholeJob(self, folder, 6000, 4000, runs);
     std::vector<QSize> sizes{QSize(3000, 2000), QSize(6000, 4000)};
     if (!quick)
         sizes.push_back(QSize(12500, 8000));
     benchScaling(self, folder, sizes, runs);
+    if (!args.contains(QLatin1String("--no-batch")))
+        benchBatch(self, folder, runs);
     return 0;
 }

@@ -160,7 +160,7 @@ void Document::save()
     // file's place since: never written, and the user is told.
     if (!isPictureOpen())
         throw RuntimeError(RuntimeError::PermissionDenied, currentFileName_)
-            .withNote(QStringLiteral("この名前は今、プログラムの画像 NoImage.bmp を指しているため、保存しませんでした。"));
+            .withNote(qs(text::kPlaceholderRefused));
     SavePicture(slots_.image2.picture(), currentFile_.isNull() ? saveTargetOf(currentFileName_) : currentFile_);
     // A file replaced by the save is the opened file from now on.
     if (!currentFile_.isNull()) {

@@ -29,6 +29,9 @@ inline const char* const kApplyConfirm =
 inline const char* const kApplyDone = "編集作業が完了しました";
 inline const char* const kSaveDone = "画像の保存が完了しました";
 inline const char* const kClearConfirm = "全てのイメージを削除します。";
+// The note of the error that refuses to write the placeholder.
+inline const char* const kPlaceholderRefused =
+    "この名前は今、プログラムの画像 NoImage.bmp を指しているため、保存しませんでした。";
 } // namespace text
 
 struct ImageSlots {

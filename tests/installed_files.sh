@@ -68,4 +68,14 @@ answers 2 "penumbrix: one picture at a time: 2 files given" a.bmp b.bmp
 answers 2 "penumbrix: unknown option --bogus" --bogus a.bmp
 answers 2 "penumbrix: unknown option -style" -style fusion
 answers 2 "penumbrix: an empty file name" ""
-echo "installed files: all in place and valid; the command line answered without a display"
+answers 2 "penumbrix: --red takes -128 to 127, not 128" --apply --red 128 a.bmp
+answers 2 "penumbrix: unknown option -style" --apply -style a.bmp
+answers 2 "penumbrix: --apply needs at least one FILE" --apply --light 3
+env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/penumbrix" --help | grep -q -- "--apply \[--red N\]" ||
+  { echo "FAIL: --help doesn't tell of --apply"; exit 1; }
+# The installed batch works with no display.
+mkdir "$prefix/out" && cp "$share/penumbrix/NoImage.bmp" "$prefix/in.bmp"
+env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_DATA_HOME="$prefix/data" \
+  "$prefix/bin/penumbrix" --apply --light 10 --output "$prefix/out" "$prefix/in.bmp" 2>/dev/null && [ -s "$prefix/out/in.bmp" ] ||
+  { echo "FAIL: the installed batch did not run without a display"; exit 1; }
+echo "installed files: all in place and valid; the command line answered and the batch run without a display"

@@ -16,7 +16,36 @@
 
 namespace penumbrix {
 
+// The window's own command line: at most one FILE.
+static CommandLine readWindowCommandLine(int argc, const char* const* argv);
+
 CommandLine readCommandLine(int argc, const char* const* argv)
+{
+    CommandLine line;
+    // --apply, anywhere before "--", makes it a batch run with options of its own.
+    QList<QByteArray> arguments;
+    bool apply = false, help = false, version = false, optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        arguments << arg;
+        apply |= !optionsEnded && arg == "--apply";
+        help |= !optionsEnded && (arg == "--help" || arg == "-h");
+        version |= !optionsEnded && arg == "--version";
+        optionsEnded |= arg == "--";
+    }
+    if (apply) {
+        if (help || version) {
+            line.action = help ? CommandLine::Action::Help : CommandLine::Action::Version;
+            return line;
+        }
+        line.batch = readBatchArguments(arguments, line.error);
+        line.action = line.batch ? CommandLine::Action::Apply : CommandLine::Action::Wrong;
+        return line;
+    }
+    return readWindowCommandLine(argc, argv);
+}
+
+static CommandLine readWindowCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
     bool help = false, version = false, optionsEnded = false;
@@ -58,13 +87,31 @@ CommandLine readCommandLine(int argc, const char* const* argv)
 
 QString usageText()
 {
-    return QStringLiteral("Usage: penumbrix [--] [FILE]\n"
-                          "       penumbrix --help | --version\n"
-                          "Touches up one BMP picture at a time; opens FILE, when given, in its window.\n"
-                          "\n"
-                          "  -h, --help     show this help and exit\n"
-                          "      --version  show the program's version and exit\n"
-                          "  --             the next argument is the file, even if it starts with -\n");
+    return QStringLiteral("Usage: penumbrix [--] [FILE]\n")
+        + batchUsageText()
+        + QStringLiteral(
+            "       penumbrix --help | --version\n"
+            "Touches up one BMP picture at a time; opens FILE, when given, in its window.\n"
+            "\n"
+            "  -h, --help     show this help and exit\n"
+            "      --version  show the program's version and exit\n"
+            "  --             the next argument is the file, even if it starts with -\n"
+            "\n"
+            "With --apply, no window opens and no display is needed: each FILE gets what\n"
+            "⇒編集 and then イメージを保存 give in the window with the value boxes showing:\n"
+            "  --red N, --green N, --blue N, --light N, --contrast N   -128 to 127, default 0\n"
+            "  --range N                                              -128 to 128, default 0\n"
+            "  --czoom N                                              0 to 300, default 1\n"
+            "  --output DIR   write each result to DIR under its FILE's name, FILE untouched;\n"
+            "                 without it each FILE is saved over itself, as the window saves\n"
+            "  --jobs N       at most N pictures in memory and in flight at once (1 to 64);\n"
+            "                 by default four per core; for large pictures as many as\n"
+            "                 fill 256 MiB, at least two; never more than half of the\n"
+            "                 memory available holds; judged by the largest FILE\n"
+            "  --quiet        no progress line on a terminal\n"
+            "A FILE that fails is named with its error and the others go on. Exit status:\n"
+            "0 all done, 1 any failed, 2 a wrong command line (nothing written),\n"
+            "130 or 143 stopped by SIGINT or SIGTERM (no new picture started).\n");
 }
 
 QString versionText() { return QStringLiteral("penumbrix " PENUMBRIX_VERSION "\n"); }
@@ -72,7 +119,8 @@ QString versionText() { return QStringLiteral("penumbrix " PENUMBRIX_VERSION "\n
 std::optional<int> answerCommandLine(const CommandLine& line)
 {
     switch (line.action) {
-    case CommandLine::Action::Start: return std::nullopt;
+    case CommandLine::Action::Start:
+    case CommandLine::Action::Apply: return std::nullopt;
     case CommandLine::Action::Help: std::fputs(usageText().toLocal8Bit().constData(), stdout); return 0;
     case CommandLine::Action::Version: std::fputs(versionText().toLocal8Bit().constData(), stdout); return 0;
     case CommandLine::Action::Wrong:

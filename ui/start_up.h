@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "batch/batch.h"
 #include "images/paths.h"
 #include "ui/window_services.h"
 
@@ -21,9 +22,10 @@ class LastWindowWatch;
 // What the arguments ask for. The file's name is the argument's bytes as the
 // kernel takes them, decoded by QFile::decodeName and nothing else.
 struct CommandLine {
-    enum class Action { Start, Help, Version, Wrong };
+    enum class Action { Start, Help, Version, Wrong, Apply };
     Action action = Action::Start;
     std::optional<QString> file;
+    std::optional<BatchRequest> batch; // what --apply is to do
     QString error; // what is wrong with a Wrong command line
 };
 
@@ -36,7 +38,7 @@ QString versionText();
 // Answers a command line that doesn't start the program: --help and
 // --version print on standard output and give 0; a wrong command line prints
 // what is wrong and the usage on standard error and gives 2. No display is
-// needed. nullopt: the program is to start.
+// needed. nullopt: the program is to start, or --apply to run.
 std::optional<int> answerCommandLine(const CommandLine& line);
 
 // The program's windows as main() starts them, and everything they need.
