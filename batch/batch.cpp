@@ -22,11 +22,11 @@
 #include <unistd.h>
 
 #include "engine/pixel_transform.h"
-#include "images/document.h"
-#include "platform/files/runtime_error.h"
-#include "platform/files/save.h"
-#include "platform/files/user_files.h"
-#include "platform/pictures/picture_files.h"
+#include "document/document.h"
+#include "files/runtime_error.h"
+#include "files/save.h"
+#include "files/user_files.h"
+#include "pictures/picture_files.h"
 
 namespace penumbrix {
 

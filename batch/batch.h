@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "engine/settings.h"
-#include "images/paths.h"
+#include "document/paths.h"
 
 namespace penumbrix {
 

@@ -47,10 +47,10 @@
 
 #include "engine/parallel.h"
 #include "engine/pixel_transform.h"
-#include "images/document.h"
-#include "platform/pictures/memory.h"
-#include "platform/pictures/picture_files.h"
-#include "platform/widgets/surfaces.h"
+#include "document/document.h"
+#include "pictures/memory.h"
+#include "pictures/picture_files.h"
+#include "widgets/surfaces.h"
 
 using namespace penumbrix;
 

@@ -5,9 +5,9 @@
 // memory comes zeroed from the system, and run.sh makes the allocator fill
 // any other fresh memory with 0xbe.
 
-#include "platform/pictures/bmp_reader.h"
-#include "platform/pictures/bmp_writer.h"
-#include "platform/files/runtime_error.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
+#include "files/runtime_error.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -17,7 +17,7 @@ out=$here/out
 corpus=$here/corpus
 mkdir -p "$out" "$corpus"
 
-sources="$root/platform/pictures/bmp_reader.cpp $root/platform/pictures/bmp_writer.cpp $root/platform/pictures/memory.cpp $root/platform/pictures/picture.cpp $root/platform/files/user_files.cpp $root/platform/files/runtime_error.cpp $root/engine/parallel.cpp"
+sources="$root/pictures/bmp_reader.cpp $root/pictures/bmp_writer.cpp $root/pictures/memory.cpp $root/pictures/picture.cpp $root/files/user_files.cpp $root/files/runtime_error.cpp $root/engine/parallel.cpp"
 qt_cflags=$(pkg-config --cflags Qt6Gui)
 qt_libs=$(pkg-config --libs Qt6Gui)
 

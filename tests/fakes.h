@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/files/runtime_error.h"
-#include "platform/widgets/services.h"
+#include "files/runtime_error.h"
+#include "widgets/services.h"
 
 namespace penumbrix::fakes {
 

@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-#include "images/paths.h"
-#include "platform/pictures/picture_files.h"
+#include "document/paths.h"
+#include "pictures/picture_files.h"
 
 namespace penumbrix::testing {
 

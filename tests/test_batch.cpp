@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/files/journal.h"
+#include "files/journal.h"
 #include "rig.h"
 
 using namespace penumbrix;

@@ -16,8 +16,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "platform/files/save.h"
-#include "images/event_boundary.h"
+#include "files/save.h"
+#include "document/event_boundary.h"
 #include "rig.h"
 
 using namespace penumbrix;

@@ -1,9 +1,9 @@
 // BMP files: loading (conformance pictures, hand-made and hostile files) and round trips.
 
-#include "platform/pictures/bmp_reader.h"
-#include "platform/pictures/bmp_writer.h"
-#include "platform/pictures/picture_files.h"
-#include "platform/files/runtime_error.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
+#include "pictures/picture_files.h"
+#include "files/runtime_error.h"
 #include "support.h"
 
 #include <QDataStream>

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "engine/parallel.h"
-#include "platform/pictures/memory.h"
-#include "platform/widgets/qt_services.h"
+#include "pictures/memory.h"
+#include "widgets/qt_services.h"
 #include "rig.h"
 #include "ui/look.h"
 #include "ui/window_watch.h"

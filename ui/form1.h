@@ -11,11 +11,11 @@
 #include <memory>
 
 #include "engine/settings.h"
-#include "images/document.h"
-#include "images/event_boundary.h"
-#include "images/paths.h"
-#include "platform/widgets/qt_services.h"
-#include "platform/widgets/surfaces.h"
+#include "document/document.h"
+#include "document/event_boundary.h"
+#include "document/paths.h"
+#include "widgets/qt_services.h"
+#include "widgets/surfaces.h"
 #include "ui/window_services.h"
 
 class QAction;

@@ -8,9 +8,9 @@
 
 #include <QDialog>
 
-#include "images/event_boundary.h"
-#include "platform/widgets/qt_services.h"
-#include "platform/widgets/surfaces.h"
+#include "document/event_boundary.h"
+#include "widgets/qt_services.h"
+#include "widgets/surfaces.h"
 #include "ui/window_services.h"
 
 class QPushButton;

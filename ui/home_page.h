@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "platform/widgets/services.h"
+#include "widgets/services.h"
 
 namespace penumbrix {
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 class QTranslator;
 

@@ -5,8 +5,8 @@
 
 #include <QApplication>
 
-#include "images/paths.h"
-#include "platform/pictures/memory.h"
+#include "document/paths.h"
+#include "pictures/memory.h"
 #include "ui/start_up.h"
 
 using namespace penumbrix;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/widgets/qt_services.h"
+#include "widgets/qt_services.h"
 #include "ui/form1.h"
 #include "ui/frm_about.h"
 #include "ui/look.h"

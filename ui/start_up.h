@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "batch/batch.h"
-#include "images/paths.h"
+#include "document/paths.h"
 #include "ui/window_services.h"
 
 namespace penumbrix {

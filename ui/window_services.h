@@ -4,7 +4,7 @@
 // implementations; tests hand in scripted fakes. (The busy pointer is each
 // window's own.)
 
-#include "platform/widgets/services.h"
+#include "widgets/services.h"
 
 namespace penumbrix {
 

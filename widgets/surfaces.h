@@ -22,7 +22,7 @@ class QPainter;
 #include <cstdint>
 #include <functional>
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 namespace penumbrix {
 

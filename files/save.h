@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "platform/files/journal.h"
-#include "platform/files/user_files.h"
+#include "files/journal.h"
+#include "files/user_files.h"
 
 namespace penumbrix {
 

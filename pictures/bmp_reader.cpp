@@ -1,9 +1,9 @@
-#include "platform/pictures/bmp_reader.h"
+#include "pictures/bmp_reader.h"
 
 #include "engine/parallel.h"
-#include "platform/pictures/bmp_format.h"
-#include "platform/pictures/memory.h"
-#include "platform/files/runtime_error.h"
+#include "pictures/bmp_format.h"
+#include "pictures/memory.h"
+#include "files/runtime_error.h"
 
 #include <algorithm>
 #include <bit>

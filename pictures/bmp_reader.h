@@ -6,7 +6,7 @@
 // memory: 16, 24 and 32 bits (with any bit fields), and palette pictures of
 // 1, 2, 4 and 8 bits, run-length encoded or not.
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 #include <QByteArray>
 #include <QString>

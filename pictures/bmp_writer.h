@@ -1,7 +1,7 @@
 #pragma once
 // BMP encoding, into memory (tests, fuzzing) or into an open file (SavePicture).
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 #include <QByteArray>
 #include <QString>

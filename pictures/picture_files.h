@@ -1,7 +1,7 @@
 #pragma once
 // Pictures read from and written to the user's BMP files.
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 #include <QString>
 

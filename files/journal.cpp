@@ -1,7 +1,7 @@
-#include "platform/files/journal.h"
+#include "files/journal.h"
 
-#include "platform/files/runtime_error.h"
-#include "platform/files/user_files.h"
+#include "files/runtime_error.h"
+#include "files/user_files.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "platform/pictures/work_file.h"
+#include "pictures/work_file.h"
 
 #include <QFile>
 
@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/files/runtime_error.h"
-#include "platform/files/user_files.h"
-#include "platform/pictures/bmp_format.h"
+#include "files/runtime_error.h"
+#include "files/user_files.h"
+#include "pictures/bmp_format.h"
 
 namespace penumbrix {
 

@@ -1,6 +1,6 @@
-#include "platform/files/save.h"
+#include "files/save.h"
 
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "platform/files/user_files.h"
-#include "platform/pictures/picture.h"
+#include "files/user_files.h"
+#include "pictures/picture.h"
 
 namespace penumbrix {
 

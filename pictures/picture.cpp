@@ -1,6 +1,6 @@
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -1,6 +1,6 @@
-#include "platform/widgets/surfaces.h"
+#include "widgets/surfaces.h"
 
-#include "platform/pictures/memory.h"
+#include "pictures/memory.h"
 
 #include <QMouseEvent>
 #include <QPainter>

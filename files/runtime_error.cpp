@@ -1,4 +1,4 @@
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "platform/files/user_files.h"
+#include "files/user_files.h"
 
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "platform/widgets/qt_services.h"
+#include "widgets/qt_services.h"
 
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/pictures/picture.h"
+#include "pictures/picture.h"
 
 namespace penumbrix {
 

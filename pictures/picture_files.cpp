@@ -1,9 +1,9 @@
-#include "platform/pictures/picture_files.h"
+#include "pictures/picture_files.h"
 
-#include "platform/pictures/bmp_reader.h"
-#include "platform/pictures/bmp_writer.h"
-#include "platform/files/save.h"
-#include "platform/files/runtime_error.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/bmp_writer.h"
+#include "files/save.h"
+#include "files/runtime_error.h"
 
 #include <QFile>
 

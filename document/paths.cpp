@@ -1,4 +1,4 @@
-#include "images/paths.h"
+#include "document/paths.h"
 
 #include <QCoreApplication>
 #include <QDir>

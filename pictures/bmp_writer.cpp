@@ -1,10 +1,10 @@
-#include "platform/pictures/bmp_writer.h"
+#include "pictures/bmp_writer.h"
 
 #include "engine/parallel.h"
-#include "platform/pictures/bmp_format.h"
-#include "platform/pictures/memory.h"
-#include "platform/files/user_files.h"
-#include "platform/files/runtime_error.h"
+#include "pictures/bmp_format.h"
+#include "pictures/memory.h"
+#include "files/user_files.h"
+#include "files/runtime_error.h"
 
 #include <algorithm>
 #include <climits>

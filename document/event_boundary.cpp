@@ -1,8 +1,8 @@
-#include "images/event_boundary.h"
+#include "document/event_boundary.h"
 
 #include <new>
 
-#include "platform/files/runtime_error.h"
+#include "files/runtime_error.h"
 
 namespace penumbrix {
 

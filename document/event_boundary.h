@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "platform/widgets/services.h"
+#include "widgets/services.h"
 
 namespace penumbrix {
 

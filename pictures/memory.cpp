@@ -1,4 +1,4 @@
-#include "platform/pictures/memory.h"
+#include "pictures/memory.h"
 
 #include "engine/parallel.h"
 

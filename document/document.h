@@ -13,11 +13,11 @@
 #include <memory>
 
 #include "engine/pixel_transform.h"
-#include "images/paths.h"
-#include "platform/files/user_files.h"
-#include "platform/pictures/work_file.h"
-#include "platform/widgets/services.h"
-#include "platform/widgets/surfaces.h"
+#include "document/paths.h"
+#include "files/user_files.h"
+#include "pictures/work_file.h"
+#include "widgets/services.h"
+#include "widgets/surfaces.h"
 
 namespace penumbrix {
 

@@ -1,9 +1,9 @@
-#include "images/document.h"
+#include "document/document.h"
 
-#include "platform/files/save.h"
-#include "platform/pictures/picture_files.h"
-#include "platform/files/runtime_error.h"
-#include "platform/pictures/work_file.h"
+#include "files/save.h"
+#include "pictures/picture_files.h"
+#include "files/runtime_error.h"
+#include "pictures/work_file.h"
 
 namespace penumbrix {
 

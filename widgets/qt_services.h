@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "platform/widgets/services.h"
+#include "widgets/services.h"
 
 namespace penumbrix {
 
