@@ -38,15 +38,6 @@ QByteArray windowSaves(const QString& source, const QList<int>& boxes)
     return fileBytes(copy);
 }
 
-// The source picture with the rule run over every pixel.
-Picture ruled(Picture out, const QList<int>& bars)
-{
-    for (int y = 0; y < out.height(); ++y)
-        for (int x = 0; x < out.width(); ++x)
-            reinterpret_cast<quint32*>(out.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(out, x, y), bars));
-    return out;
-}
-
 } // namespace
 
 class TestBatch : public QObject {
