@@ -45,11 +45,10 @@ class TestBatch : public QObject {
 private slots:
     void runs_data()
     {
-        QTest::addColumn<QList<int>>("boxes");       // the seven value boxes, R G B light contrast range multiplier
-        QTest::addColumn<QStringList>("arguments");  // before the files; OUT is the output folder
-        QTest::addColumn<QStringList>("files");      // NAME:WxH a picture, :text, :folder, :read-only, :missing, :placeholder, :link=NAME
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("told");       // lines of standard error, in part
+        // boxes: the seven value boxes, R G B light contrast range multiplier; arguments: before the files, OUT is the
+        // output folder; files: NAME:WxH a picture, :text, :folder, :read-only, :missing, :placeholder, :link=NAME;
+        // told: lines of standard error, in part.
+        columns<QList<int>, QStringList, QStringList, int, QStringList>("boxes", "arguments", "files", "status", "told");
 
         const QList<int> start{0, 0, 0, 0, 0, 0, 1}, lows{-128, -128, -128, -128, -128, -128, 0},
                          highs{127, 127, 127, 127, 127, 128, 300}, cutting{-40, 90, 3, 20, 1, 128, 300};
@@ -90,12 +89,9 @@ private slots:
     }
     void runs()
     {
-        QFETCH(QList<int>, boxes);
-        QFETCH(QStringList, arguments);
+        auto [boxes, arguments, files, status, told] = fetch<QList<int>, QStringList, QStringList, int, QStringList>(
+            "boxes", "arguments", "files", "status", "told");
         const bool asNobody = arguments.removeAll("AS-NOBODY") > 0, killedSave = arguments.removeAll("KILLED-SAVE") > 0; // nobody: 65534
-        QFETCH(QStringList, files);
-        QFETCH(int, status);
-        QFETCH(QStringList, told);
         QTemporaryDir root;
         const QDir dir(root.path());
         QVERIFY(dir.mkpath("OUT") && dir.mkpath("sub"));

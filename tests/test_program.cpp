@@ -176,10 +176,8 @@ private slots:
     // and takes its work file with it.
     void startsWithItsPlaceholderAndTheNamedFile_data()
     {
-        QTest::addColumn<QString>("file"); // empty: none named
-        QTest::addColumn<QByteArray>("content"); // empty: a BMP of the user's colour
-        QTest::addColumn<bool>("opens");
-        QTest::addColumn<bool>("applies"); // ⇒編集 is pressed before the end
+        // The file named, if any; its content, empty: a BMP of the user's colour; ⇒編集 pressed before the end.
+        columns<QString, QByteArray, bool, bool>("file", "content", "opens", "applies");
         QTest::newRow("nothing named") << QString() << QByteArray() << false << false;
         QTest::newRow("no placeholder: an error box alone, then the end") << QString() << QByteArray("no placeholder") << false << false;
         QTest::newRow("a BMP with a Japanese name") << qs("写真.bmp") << QByteArray() << true << false;
@@ -189,10 +187,7 @@ private slots:
     }
     void startsWithItsPlaceholderAndTheNamedFile()
     {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        QFETCH(bool, opens);
-        QFETCH(bool, applies);
+        const auto [file, content, opens, applies] = fetch<QString, QByteArray, bool, bool>("file", "content", "opens", "applies");
         QTemporaryDir pictures;
         if (!file.isEmpty() && content.isEmpty())
             SavePicture(filled(60, 40, kUserColour), pictures.filePath(file));
@@ -238,8 +233,7 @@ private slots:
     // which is kept over the main window.
     void programEndsWithItsLastWindow_data()
     {
-        QTest::addColumn<bool>("mainFirst");
-        QTest::addColumn<QString>("keys"); // that close the about window
+        columns<bool, QString>("mainFirst", "keys"); // the keys that close the about window
         QTest::newRow("main closed, then Enter on OK") << true << "Return";
         QTest::newRow("main closed, then Esc on the picture") << true << "Tab Escape";
         QTest::newRow("Enter on the picture, then main closed") << false << "Tab Return";
@@ -247,35 +241,28 @@ private slots:
     }
     void programEndsWithItsLastWindow()
     {
-        QFETCH(bool, mainFirst);
-        QFETCH(QString, keys);
+        const auto [mainFirst, keys] = fetch<bool, QString>("mainFirst", "keys");
         Session s(LoadPicture(QStringLiteral(PENUMBRIX_SOURCE_DIR "/assets/NoImage.bmp")));
         const QString main = s.window(kMain);
         QVERIFY(!main.isEmpty());
         QVERIFY(s.key(main, "ctrl+v", [&] { return !s.windows(kAbout).isEmpty(); }));
         const QString about = s.window(kAbout, true);
         QVERIFY(s.owner(about) != main.toULongLong()); // no owner: either window may be in front
-        if (mainFirst) {
-            QVERIFY(s.key(main, "ctrl+q", [&] { return s.windows(kMain).isEmpty(); }));
-            QVERIFY(!s.program.waitForFinished(500)); // still running
-            QCOMPARE(s.windows(kAbout), QStringList{about});
-            s.key(about, keys);
-        } else {
-            s.key(about, keys);
-            QVERIFY(waitFor([&] { return s.windows(kAbout).isEmpty(); }));
-            QVERIFY(!s.program.waitForFinished(500)); // still running
-            QCOMPARE(s.windows(kMain), QStringList{main});
-            s.key(main, "ctrl+q");
-        }
+        const auto close = [&](bool isMain) { // Ctrl+Q on the main window, the row's keys on the about window
+            return s.key(isMain ? main : about, isMain ? "ctrl+q" : keys, [&] { return s.windows(isMain ? kMain : kAbout).isEmpty(); });
+        };
+        QVERIFY(close(mainFirst));
+        QVERIFY(!s.program.waitForFinished(500)); // still running, with the other window
+        QCOMPARE(s.windows(mainFirst ? kAbout : kMain), QStringList{mainFirst ? about : main});
+        close(!mainFirst);
         QCOMPARE(s.exitCode(), 0);
     }
 
     // The start-up, in this process: Qt's texts in Japanese; a drop of one local file opens it, all else is refused.
     void startUpAndDrops_data()
     {
-        QTest::addColumn<QStringList>("urls"); // "@name": a file in a temporary folder
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("opens"); // or is refused while still dragged
+        // The drop's addresses ("@name": a file in a temporary folder) and text; opened, or refused while still dragged.
+        columns<QStringList, QString, bool>("urls", "text", "opens");
         QTest::newRow("a BMP") << QStringList{"@写真.bmp"} << "" << true;
         QTest::newRow("two BMPs") << QStringList{"@写真.bmp", "@other.bmp"} << "" << false;
         QTest::newRow("text") << QStringList{} << "/tmp/写真.bmp" << false;
@@ -284,9 +271,7 @@ private slots:
     }
     void startUpAndDrops()
     {
-        QFETCH(QStringList, urls);
-        QFETCH(QString, text);
-        QFETCH(bool, opens);
+        const auto [urls, text, opens] = fetch<QStringList, QString, bool>("urls", "text", "opens");
         ProgramFolders folders;
         SavePicture(filled(30, 20, kUserColour), folders.file(qs("写真.bmp")));
         SavePicture(filled(30, 20, kUserColour), folders.file("other.bmp"));
