@@ -311,8 +311,9 @@ private slots:
         QTRY_VERIFY(allClosed);
     }
 
-    // The start-up as main() runs it, with the real services: the name given to the window system, and the
-    // open dialog over the main window, in Japanese, each column as wide as what it shows.
+    // The start-up as main() runs it, with the real services: the name given to the window system; the open
+    // dialog over the main window, in Japanese, listing .bmp in either case, each column as wide as what it
+    // shows; a message box in Japanese.
     void realStartUpAndOpenDialog()
     {
         QStandardPaths::setTestModeEnabled(true);
@@ -320,7 +321,7 @@ private slots:
         ProgramFolders folders;
         const QString picture = folders.file("photo.bmp");
         SavePicture(filled(300, 200, kUserColour), picture); // 180,054 bytes
-        QVERIFY(QDir(folders.root.path()).mkdir("a folder"));
+        QVERIFY(QDir(folders.root.path()).mkdir("a folder") && writeBytes(folders.file("b.BMP"), "?") && writeBytes(folders.file("c.png"), "?"));
         ProgramWindows windows;
         QVERIFY(windows.start(folders.paths, picture, [] {}));
         Form1& form = *windows.mainWindow();
@@ -329,8 +330,13 @@ private slots:
         QCOMPARE(QGuiApplication::desktopFileName(), "example.penumbrix.Penumbrix");
 
         QStringList seen;
-        auto* timer = new QTimer; // looks at the dialog once it shows and has listed the folder, then cancels it
-        connect(timer, &QTimer::timeout, timer, [&, timer] {
+        QTimer timer; // looks at a box, or at the dialog once it has listed the folder, then cancels it
+        connect(&timer, &QTimer::timeout, &timer, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                for (auto* button : box->findChildren<QPushButton*>())
+                    seen << button->text();
+                return box->reject();
+            }
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             auto* list = dialog ? dialog->findChild<QTreeView*>("treeView") : nullptr;
             const auto find = [&](const char* name) {
@@ -338,7 +344,7 @@ private slots:
                                             Qt::MatchExactly).value(0);
             };
             const QModelIndex row = list ? find("photo.bmp") : QModelIndex(), folder = list ? find("a folder") : QModelIndex();
-            if (!row.isValid() || !folder.isValid())
+            if (!row.isValid() || !folder.isValid() || list->model()->rowCount(list->rootIndex()) < 4)
                 return;
             seen << (dialog->parentWidget() == &form ? "over the main window" : "elsewhere") << dialog->selectedNameFilter();
             for (int column = 1; column < 4; ++column) { // each text, with room for it inside the list
@@ -349,16 +355,27 @@ private slots:
                     seen << QString("column %1 cut").arg(column);
             }
             seen << folder.siblingAtColumn(2).data().toString();
-            timer->deleteLater();
+            for (const char* label : {"fileNameLabel", "fileTypeLabel"})
+                seen << dialog->findChild<QLabel*>(label)->text();
+            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            for (int i = 0; i < types->count(); ++i)
+                seen << types->itemText(i);
+            QStringList files;
+            for (int i = 0; i < list->model()->rowCount(list->rootIndex()); ++i)
+                files << list->model()->index(i, 0, list->rootIndex()).data().toString();
+            seen += (files.sort(), files);
             dialog->reject();
         });
-        timer->start(10);
+        timer.start(10);
         QTest::keySequence(&form, QKeySequence("Ctrl+O"));
+        QTest::mouseClick(form.findChild<QWidget*>("cmdDelete"), Qt::LeftButton); // cancelled: the picture stays
         // Japanese sizes (KiB, two decimals) and short dates (year/month/day hours:minutes).
         QCOMPARE(seen.mid(0, 3), QStringList({"over the main window", qs("画像(*.BMP)"), "175.83 KiB"}));
         QVERIFY2(seen.value(3).contains(qs("画像")), qPrintable(seen.join(" | ")));
-        // A folder is typed as Qt's Japanese texts name it.
-        QCOMPARE(seen.mid(4), QStringList({QFileInfo(picture).lastModified().toString("yyyy/MM/dd HH:mm"), qs("フォルダ")}));
+        // A folder is typed as Qt's Japanese texts name it; the filter's description alone, .png left out.
+        QCOMPARE(seen.mid(4), QStringList({QFileInfo(picture).lastModified().toString("yyyy/MM/dd HH:mm"), qs("フォルダ"),
+                                           qs("ファイル名(&N):"), qs("ファイルの種類:"), qs("画像(*.BMP)"), "a folder", "b.BMP",
+                                           "photo.bmp", "share", "OK", qs("キャンセル")}));
         QCOMPARE(form.document().currentFileName(), picture);
         form.close();
     }

@@ -29,21 +29,6 @@ struct JumpingStyle : QProxyStyle {
     }
 };
 
-// Hands the modal window to `inspect` until that returns true, then cancels it.
-void whenModal(std::function<bool(QWidget*)> inspect)
-{
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, inspect, tries = 0]() mutable {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (++tries > 500 || (dialog && inspect(dialog))) {
-            timer->deleteLater();
-            if (dialog)
-                dialog->reject();
-        }
-    });
-    timer->start(10);
-}
-
 // The rule's edge colours, then a pattern.
 Picture userPicture(QSize size, quint32 seed)
 {
@@ -308,46 +293,6 @@ private slots:
         value->setCurrentValue(largest[setting] - bias - 1);
         QCOMPARE(bar->value(), largest[setting] - 1);
         QCOMPARE(label->text(), QString::number(largest[setting] - bias - 1));
-    }
-
-    // Qt's texts in Japanese; the open dialog shows the filter's description and .bmp in either case.
-    void platformTexts()
-    {
-        QTemporaryDir folder;
-        for (const char* name : {"a.bmp", "b.BMP", "c.png"})
-            QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
-        QVERIFY(!useJapanesePlatformTexts(folder.path()));
-        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-        if (!QFile::exists(qtFolder + "/qtbase_ja.qm"))
-            QSKIP("Qt's Japanese translation qtbase_ja.qm is not installed (Debian: qt6-translations-l10n)");
-        const std::unique_ptr<QTranslator> translation(useJapanesePlatformTexts(qtFolder));
-        QStringList seen;
-        whenModal([&](QWidget* box) {
-            for (auto* button : box->findChildren<QPushButton*>())
-                seen << button->text();
-            return true;
-        });
-        QtMessageService().show("?", MessageButtons::OkCancel);
-        whenModal([&](QWidget* dialog) {
-            auto* model = dialog->findChild<QFileSystemModel*>();
-            const QModelIndex root = model->index(folder.path());
-            if (model->rowCount(root) < 2)
-                return false;
-            for (const char* label : {"fileNameLabel", "fileTypeLabel"})
-                seen << dialog->findChild<QLabel*>(label)->text();
-            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-            for (int i = 0; i < types->count(); ++i)
-                seen << types->itemText(i);
-            QStringList files;
-            for (int row = 0; row < model->rowCount(root); ++row)
-                files << model->index(row, 0, root).data().toString();
-            files.sort();
-            seen += files;
-            return true;
-        });
-        QVERIFY(!QtOpenDialog().showOpen(qs(text::kImageFilter), folder.filePath("a.bmp")));
-        QCOMPARE(seen, QStringList({"OK", qs("キャンセル"), qs("ファイル名(&N):"), qs("ファイルの種類:"), qs("画像(*.BMP)"),
-                                    "a.bmp", "b.BMP"}));
     }
 
     // From 2048 x 1024 on, picture memory is kept for the next picture; from 8 MiB of rows on, files go in parts.
