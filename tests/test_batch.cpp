@@ -157,9 +157,7 @@ private slots:
         command << arguments << "--" << given;
         QProcess batch;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(name);
-        env.insert("QT_QPA_PLATFORM", "xcb"); // a display would be needed, and there is none
+        env.remove("DISPLAY"), env.remove("WAYLAND_DISPLAY"), env.insert("QT_QPA_PLATFORM", "xcb"); // a display would be needed, and there is none
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         batch.setProcessEnvironment(env);
         batch.setWorkingDirectory(dir.path());

@@ -63,8 +63,6 @@ const char* const kLabels[] = {"lblRed", "lblGreen", "lblBlue", "lblLIGHT", "lbl
 const char* const kUi = "MS UI Gothic";
 const char* const kP = "ＭＳ Ｐゴシック";
 
-QString startLabel(Setting s) { return QString::fromLatin1(s == Setting::Czoom ? "1" : "0"); }
-
 } // namespace
 
 class TestWindows : public QObject {
@@ -157,10 +155,8 @@ private slots:
             keys = keys.section(' ', 0, 0) == "Ctrl+H" ? "Ctrl+H" : "";
         }
         rig.messages.answers = {keys == "cancel" ? kMessageCancel : kMessageOk};
-        if (keys == "after an apply") { // the result view then differs from the source view
-            rig.form.Command2_Click();
-            rig.messages.texts.clear();
-        }
+        if (keys == "after an apply") // the result view then differs from the source view
+            rig.form.Command2_Click(), rig.messages.texts.clear();
         if (keys == "second load fails") // the first load of the placeholder works, the second doesn't
             const_cast<Document&>(rig.doc()).setPictureLoader([loads = 0](const QString& path) mutable {
                 if (++loads == 2)
@@ -215,16 +211,11 @@ private slots:
         if (browser) // the opener's end is told once it has ended
             QTRY_COMPARE(browser->running(), 0);
         seen = rig.messages.texts.replaceInStrings(other, "CHOSEN") + seen;
-        if (rig.views() != views)
-            seen << "views changed";
-        if (rig.doc().currentFileName() != picture)
-            seen << "name changed";
-        if (copied())
-            seen << "copied";
-        if (!rig.form.isVisible())
-            seen << "closed";
-        if (ended)
-            seen << "program ended";
+        for (const auto& [happened, what] : std::initializer_list<std::pair<bool, const char*>>{
+                 {rig.views() != views, "views changed"}, {rig.doc().currentFileName() != picture, "name changed"},
+                 {copied(), "copied"}, {!rig.form.isVisible(), "closed"}, {ended, "program ended"}})
+            if (happened)
+                seen << what;
         QCOMPARE(seen + rig.browser.opened, expected);
         // The about window: a single one, of its own, not modal; closed, it is discarded.
         QPointer<QWidget> about = frmAbout::instance();
@@ -262,14 +253,14 @@ private slots:
         QScrollBar* bar = rig.bar(Setting(setting));
         bar->setStyle(&jumping); // a click in the track still steps by one
         const QLabel* label = rig.find<QLabel>(settingInfo(Setting(setting)).labelName);
-        QCOMPARE(label->text(), startLabel(Setting(setting)));
+        const QString start = label->text();
         if (part < 0) {
             bar->setFocus();
             QTest::keyClick(bar, Qt::Key(-part));
         } else if (part == QStyle::SC_ScrollBarSlider) {
             bar->setSliderDown(true);
             bar->setSliderPosition(expectedValue);
-            QCOMPARE(label->text(), startLabel(Setting(setting))); // only on release
+            QCOMPARE(label->text(), start); // only on release
             bar->setSliderDown(false);
         } else {
             QStyleOptionSlider option;
@@ -298,10 +289,9 @@ private slots:
     // From 2048 x 1024 on, picture memory is kept for the next picture; from 8 MiB of rows on, files go in parts.
     void slidersPreviewApplySave_data()
     {
-        // values: R, G, B, light, contrast, range, multiplier, empty: as started; previews: 0, a reset instead, a
-        // second on a smaller window; sizes: pictures opened one after another; parts: the most parts a pass
-        // makes, 0: one a core; startsFail: no thread can be started; form: the opened file's header size and
-        // pixels per metre, empty: as saved.
+        // values R, G, B, light, contrast, range, multiplier (empty: as started); previews (0: a reset instead; a second
+        // on a smaller window); pictures opened one after another; the most parts a pass makes (0: one a core); no thread
+        // starting; the opened file's header size and pixels per metre (empty: as saved).
         columns<QList<int>, int, QList<QSize>, int, bool, QList<int>>("values", "previews", "sizes", "parts", "startsFail", "form");
         auto row = [](const char* name, const QList<int>& values, int previews, const QList<QSize>& sizes = {{230, 190}},
                       int parts = 0, bool startsFail = false, const QList<int>& form = {}) {
