@@ -10,6 +10,13 @@ namespace penumbrix::testing {
 
 inline QString qs(const char* utf8) { return QString::fromUtf8(utf8); }
 
+// A data table's columns, one type to each name; a row's values, fetched by the same names.
+template <class... T> void columns(std::same_as<const char*> auto... names) { (QTest::addColumn<T>(names), ...); }
+template <class... T> std::tuple<T...> fetch(std::same_as<const char*> auto... names)
+{
+    return {*static_cast<T*>(QTest::qData(names, qMetaTypeId<T>()))...};
+}
+
 // A picture whose every pixel differs from its neighbours.
 inline Picture patternPicture(int width, int height, quint32 seed = 1)
 {
@@ -36,6 +43,16 @@ inline int rule(int v, const QList<int>& s)
     const int common = (s[3] - 128) + (s[4] - 128);
     auto channel = [&](int offset, int c) { return std::clamp(offset - 128 + c + common, 0, 255); };
     return channel(s[0], v % 256) + channel(s[1], v / 256 % 256) * 256 + channel(s[2], v / 65536) * 65536;
+}
+
+// `picture` with the rule run over the pixels inside `area` (all of it by default); alpha, the words' top byte, as it was.
+inline Picture ruled(const Picture& picture, const QList<int>& settings, QRect area = {0, 0, 1 << 30, 1 << 30})
+{
+    Picture out = picture.copy();
+    for (int y = area.top(); y <= std::min(area.bottom(), out.height() - 1); ++y)
+        for (int x = area.left(); x <= std::min(area.right(), out.width() - 1); ++x)
+            reinterpret_cast<quint32*>(out.scanLine(y))[x] = quint32(out.constScanLine(y)[4 * x + 3]) << 24 | quint32(rule(colourAt(out, x, y), settings));
+    return out;
 }
 
 // How a BMP file is laid out beyond its pixels: the header's size (40; 108 or

@@ -38,15 +38,6 @@ QByteArray windowSaves(const QString& source, const QList<int>& boxes)
     return fileBytes(copy);
 }
 
-// The source picture with the rule run over every pixel.
-Picture ruled(Picture out, const QList<int>& bars)
-{
-    for (int y = 0; y < out.height(); ++y)
-        for (int x = 0; x < out.width(); ++x)
-            reinterpret_cast<quint32*>(out.scanLine(y))[x] = 0xFF000000u | quint32(rule(colourAt(out, x, y), bars));
-    return out;
-}
-
 } // namespace
 
 class TestBatch : public QObject {
@@ -54,11 +45,10 @@ class TestBatch : public QObject {
 private slots:
     void runs_data()
     {
-        QTest::addColumn<QList<int>>("boxes");       // the seven value boxes, R G B light contrast range multiplier
-        QTest::addColumn<QStringList>("arguments");  // before the files; OUT is the output folder
-        QTest::addColumn<QStringList>("files");      // NAME:WxH a picture, :text, :folder, :read-only, :missing, :placeholder, :link=NAME
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("told");       // lines of standard error, in part
+        // boxes: the seven value boxes, R G B light contrast range multiplier; arguments: before the files, OUT is the
+        // output folder; files: NAME:WxH a picture, :text, :folder, :read-only, :missing, :placeholder, :link=NAME;
+        // told: lines of standard error, in part.
+        columns<QList<int>, QStringList, QStringList, int, QStringList>("boxes", "arguments", "files", "status", "told");
 
         const QList<int> start{0, 0, 0, 0, 0, 0, 1}, lows{-128, -128, -128, -128, -128, -128, 0},
                          highs{127, 127, 127, 127, 127, 128, 300}, cutting{-40, 90, 3, 20, 1, 128, 300};
@@ -99,12 +89,9 @@ private slots:
     }
     void runs()
     {
-        QFETCH(QList<int>, boxes);
-        QFETCH(QStringList, arguments);
+        auto [boxes, arguments, files, status, told] = fetch<QList<int>, QStringList, QStringList, int, QStringList>(
+            "boxes", "arguments", "files", "status", "told");
         const bool asNobody = arguments.removeAll("AS-NOBODY") > 0, killedSave = arguments.removeAll("KILLED-SAVE") > 0; // nobody: 65534
-        QFETCH(QStringList, files);
-        QFETCH(int, status);
-        QFETCH(QStringList, told);
         QTemporaryDir root;
         const QDir dir(root.path());
         QVERIFY(dir.mkpath("OUT") && dir.mkpath("sub"));
@@ -170,9 +157,7 @@ private slots:
         command << arguments << "--" << given;
         QProcess batch;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(name);
-        env.insert("QT_QPA_PLATFORM", "xcb"); // a display would be needed, and there is none
+        env.remove("DISPLAY"), env.remove("WAYLAND_DISPLAY"), env.insert("QT_QPA_PLATFORM", "xcb"); // a display would be needed, and there is none
         env.insert("XDG_DATA_HOME", dir.filePath("data"));
         batch.setProcessEnvironment(env);
         batch.setWorkingDirectory(dir.path());

@@ -102,8 +102,7 @@ private slots:
             for (std::int64_t i = begin; i < end; ++i)
                 ++runs[std::size_t(i)];
         });
-        setMostParts(0);
-        setThreadStartsFail(false);
+        setMostParts(0), setThreadStartsFail(false);
         for (std::size_t i = 0; i < runs.size(); ++i)
             QCOMPARE(runs[i].load(), 1);
         const int expected = parts ? parts : std::clamp(int(std::thread::hardware_concurrency()), 1, 4);

@@ -59,17 +59,12 @@ class TestPictureFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        if (QByteArray(QTest::currentTestFunction()) == "conformance" && !QDir(kSuite).exists())
-            QSKIP(qPrintable("no conformance pictures in " + kSuite +
-                             ": set PENUMBRIX_TESTDATA_DIR to the folder that holds bmpsuite/ "
-                             "(cmake -DPENUMBRIX_TESTDATA_DIR=...)"));
-    }
-
     // Conformance pictures with a reference load as it shows them; the others load or are refused.
     void conformance_data()
     {
+        if (!QDir(kSuite).exists())
+            QSKIP(qPrintable("no conformance pictures in " + kSuite + ": set PENUMBRIX_TESTDATA_DIR to the folder that holds "
+                             "bmpsuite/ (cmake -DPENUMBRIX_TESTDATA_DIR=...)"));
         QTest::addColumn<QString>("name");
         for (const QString sub : {"g", "q", "b"})
             for (const QString& name : QDir(kSuite + "/" + sub).entryList({"*.bmp"}, QDir::Files))
@@ -110,11 +105,8 @@ private slots:
     // What the conformance pictures leave out, and files that are none.
     void handMade_data()
     {
-        QTest::addColumn<QString>("name"); // in a folder holding p.bmp
-        QTest::addColumn<QByteArray>("file"); // what p.bmp holds
-        QTest::addColumn<Picture>("expected");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<qint64>("size"); // the file made this long, sparse
+        // The name loaded, in a folder holding p.bmp; what p.bmp holds; the file made `size` long, sparse.
+        columns<QString, QByteArray, Picture, int, qint64>("name", "file", "expected", "error", "size");
         const QRgb K = 0, R = 0xff0000, G = 0x00ff00, B = 0x0000ff;
         auto row = [](const char* tag, const QByteArray& file, const Picture& expected, int error = 0,
                       const char* name = "p.bmp", qint64 size = 0) {
@@ -153,11 +145,7 @@ private slots:
     }
     void handMade()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, file);
-        QFETCH(Picture, expected);
-        QFETCH(int, error);
-        QFETCH(qint64, size);
+        const auto [name, file, expected, error, size] = fetch<QString, QByteArray, Picture, int, qint64>("name", "file", "expected", "error", "size");
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.filePath("p.bmp"), file) && (!size || QFile::resize(dir.filePath("p.bmp"), size)));
         Picture p;

@@ -29,21 +29,6 @@ struct JumpingStyle : QProxyStyle {
     }
 };
 
-// Hands the modal window to `inspect` until that returns true, then cancels it.
-void whenModal(std::function<bool(QWidget*)> inspect)
-{
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, inspect, tries = 0]() mutable {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (++tries > 500 || (dialog && inspect(dialog))) {
-            timer->deleteLater();
-            if (dialog)
-                dialog->reject();
-        }
-    });
-    timer->start(10);
-}
-
 // The rule's edge colours, then a pattern.
 Picture userPicture(QSize size, quint32 seed)
 {
@@ -53,17 +38,6 @@ Picture userPicture(QSize size, quint32 seed)
     for (int i = 0; i < int(std::size(edges)) && i < size.width(); ++i)
         p.setPixel(i, 0, 0xFF000000u | QRgb(((edges[i] & 0xFF) << 16) | (edges[i] & 0xFF00) | (edges[i] >> 16)));
     return p;
-}
-
-// `picture` with the rule run over the pixels inside `area`.
-Picture ruled(const Picture& picture, const QRect& area, const QList<int>& settings)
-{
-    Picture out = picture.copy();
-    for (int y = area.top(); y <= std::min(area.bottom(), out.height() - 1); ++y)
-        for (int x = area.left(); x <= std::min(area.right(), out.width() - 1); ++x)
-            reinterpret_cast<quint32*>(out.scanLine(y))[x] = // alpha, the word's top byte, as it was
-                quint32(out.constScanLine(y)[4 * x + 3]) << 24 | quint32(rule(colourAt(out, x, y), settings));
-    return out;
 }
 
 // `picture` as it is shown: every alpha byte 0xFF.
@@ -89,8 +63,6 @@ const char* const kLabels[] = {"lblRed", "lblGreen", "lblBlue", "lblLIGHT", "lbl
 const char* const kUi = "MS UI Gothic";
 const char* const kP = "ＭＳ Ｐゴシック";
 
-QString startLabel(Setting s) { return QString::fromLatin1(s == Setting::Czoom ? "1" : "0"); }
-
 } // namespace
 
 class TestWindows : public QObject {
@@ -101,9 +73,9 @@ private slots:
 
     void triggers_data()
     {
-        QTest::addColumn<QString>("control"); // clicked or triggered, or given the focus for the keys
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<QStringList>("expected"); // messages, dialogs, "copied", what changed, "closed", ends, "about", addresses
+        // The control clicked or triggered, or given the focus for the keys; what is seen: messages, dialogs,
+        // "copied", what changed, "closed", ends, "about", addresses.
+        columns<QString, QString, QStringList>("control", "keys", "expected");
 
         const QStringList saved{qs(text::kSaveDone)}, clear{qs(text::kClearConfirm), "views changed", "name changed"};
         auto row = [](const char* name, const char* control, const char* keys, const QStringList& expected) {
@@ -156,9 +128,7 @@ private slots:
     }
     void triggers()
     {
-        QFETCH(QString, control);
-        QFETCH(QString, keys);
-        QFETCH(QStringList, expected);
+        auto [control, keys, expected] = fetch<QString, QString, QStringList>("control", "keys", "expected");
         Rig rig;
         const QString picture = rig.folders.file("user.bmp"),
                       other = rig.folders.file(keys.endsWith("bad bytes") ? qs("bad\uFFFD.bmp") : "other.bmp");
@@ -185,10 +155,8 @@ private slots:
             keys = keys.section(' ', 0, 0) == "Ctrl+H" ? "Ctrl+H" : "";
         }
         rig.messages.answers = {keys == "cancel" ? kMessageCancel : kMessageOk};
-        if (keys == "after an apply") { // the result view then differs from the source view
-            rig.form.Command2_Click();
-            rig.messages.texts.clear();
-        }
+        if (keys == "after an apply") // the result view then differs from the source view
+            rig.form.Command2_Click(), rig.messages.texts.clear();
         if (keys == "second load fails") // the first load of the placeholder works, the second doesn't
             const_cast<Document&>(rig.doc()).setPictureLoader([loads = 0](const QString& path) mutable {
                 if (++loads == 2)
@@ -243,16 +211,11 @@ private slots:
         if (browser) // the opener's end is told once it has ended
             QTRY_COMPARE(browser->running(), 0);
         seen = rig.messages.texts.replaceInStrings(other, "CHOSEN") + seen;
-        if (rig.views() != views)
-            seen << "views changed";
-        if (rig.doc().currentFileName() != picture)
-            seen << "name changed";
-        if (copied())
-            seen << "copied";
-        if (!rig.form.isVisible())
-            seen << "closed";
-        if (ended)
-            seen << "program ended";
+        for (const auto& [happened, what] : std::initializer_list<std::pair<bool, const char*>>{
+                 {rig.views() != views, "views changed"}, {rig.doc().currentFileName() != picture, "name changed"},
+                 {copied(), "copied"}, {!rig.form.isVisible(), "closed"}, {ended, "program ended"}})
+            if (happened)
+                seen << what;
         QCOMPARE(seen + rig.browser.opened, expected);
         // The about window: a single one, of its own, not modal; closed, it is discarded.
         QPointer<QWidget> about = frmAbout::instance();
@@ -263,11 +226,8 @@ private slots:
 
     void sliderSteps_data()
     {
-        QTest::addColumn<int>("setting");
-        QTest::addColumn<int>("part"); // the part clicked (the thumb: dragged to the value), or minus the key
-        QTest::addColumn<int>("expectedValue");
-        QTest::addColumn<QString>("expectedLabel");
-        QTest::addColumn<int>("button");
+        // The part clicked (the thumb: dragged to the value), or minus the key.
+        columns<int, int, int, QString, int>("setting", "part", "expectedValue", "expectedLabel", "button");
         auto row = [](const char* name, Setting s, int part, int value, const char* label,
                       Qt::MouseButton button = Qt::LeftButton) {
             QTest::newRow(name) << int(s) << part << value << QString::fromLatin1(label) << int(button);
@@ -286,24 +246,21 @@ private slots:
     }
     void sliderSteps()
     {
-        QFETCH(int, setting);
-        QFETCH(int, part);
-        QFETCH(int, expectedValue);
-        QFETCH(QString, expectedLabel);
-        QFETCH(int, button);
+        const auto [setting, part, expectedValue, expectedLabel, button] =
+            fetch<int, int, int, QString, int>("setting", "part", "expectedValue", "expectedLabel", "button");
         JumpingStyle jumping;
         Rig rig;
         QScrollBar* bar = rig.bar(Setting(setting));
         bar->setStyle(&jumping); // a click in the track still steps by one
         const QLabel* label = rig.find<QLabel>(settingInfo(Setting(setting)).labelName);
-        QCOMPARE(label->text(), startLabel(Setting(setting)));
+        const QString start = label->text();
         if (part < 0) {
             bar->setFocus();
             QTest::keyClick(bar, Qt::Key(-part));
         } else if (part == QStyle::SC_ScrollBarSlider) {
             bar->setSliderDown(true);
             bar->setSliderPosition(expectedValue);
-            QCOMPARE(label->text(), startLabel(Setting(setting))); // only on release
+            QCOMPARE(label->text(), start); // only on release
             bar->setSliderDown(false);
         } else {
             QStyleOptionSlider option;
@@ -329,55 +286,13 @@ private slots:
         QCOMPARE(label->text(), QString::number(largest[setting] - bias - 1));
     }
 
-    // Qt's texts in Japanese; the open dialog shows the filter's description and .bmp in either case.
-    void platformTexts()
-    {
-        QTemporaryDir folder;
-        for (const char* name : {"a.bmp", "b.BMP", "c.png"})
-            QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
-        QVERIFY(!useJapanesePlatformTexts(folder.path()));
-        const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-        if (!QFile::exists(qtFolder + "/qtbase_ja.qm"))
-            QSKIP("Qt's Japanese translation qtbase_ja.qm is not installed (Debian: qt6-translations-l10n)");
-        const std::unique_ptr<QTranslator> translation(useJapanesePlatformTexts(qtFolder));
-        QStringList seen;
-        whenModal([&](QWidget* box) {
-            for (auto* button : box->findChildren<QPushButton*>())
-                seen << button->text();
-            return true;
-        });
-        QtMessageService().show("?", MessageButtons::OkCancel);
-        whenModal([&](QWidget* dialog) {
-            auto* model = dialog->findChild<QFileSystemModel*>();
-            const QModelIndex root = model->index(folder.path());
-            if (model->rowCount(root) < 2)
-                return false;
-            for (const char* label : {"fileNameLabel", "fileTypeLabel"})
-                seen << dialog->findChild<QLabel*>(label)->text();
-            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-            for (int i = 0; i < types->count(); ++i)
-                seen << types->itemText(i);
-            QStringList files;
-            for (int row = 0; row < model->rowCount(root); ++row)
-                files << model->index(row, 0, root).data().toString();
-            files.sort();
-            seen += files;
-            return true;
-        });
-        QVERIFY(!QtOpenDialog().showOpen(qs(text::kImageFilter), folder.filePath("a.bmp")));
-        QCOMPARE(seen, QStringList({"OK", qs("キャンセル"), qs("ファイル名(&N):"), qs("ファイルの種類:"), qs("画像(*.BMP)"),
-                                    "a.bmp", "b.BMP"}));
-    }
-
     // From 2048 x 1024 on, picture memory is kept for the next picture; from 8 MiB of rows on, files go in parts.
     void slidersPreviewApplySave_data()
     {
-        QTest::addColumn<QList<int>>("values"); // R, G, B, light, contrast, range, multiplier; empty: as started
-        QTest::addColumn<int>("previews"); // 0: a reset instead; a second on a smaller window
-        QTest::addColumn<QList<QSize>>("sizes"); // pictures opened one after another
-        QTest::addColumn<int>("parts"); // the most parts a pass makes; 0: one a core
-        QTest::addColumn<bool>("startsFail"); // no thread can be started
-        QTest::addColumn<QList<int>>("form"); // the opened file's header size and pixels per metre; empty: as saved
+        // values R, G, B, light, contrast, range, multiplier (empty: as started); previews (0: a reset instead; a second
+        // on a smaller window); pictures opened one after another; the most parts a pass makes (0: one a core); no thread
+        // starting; the opened file's header size and pixels per metre (empty: as saved).
+        columns<QList<int>, int, QList<QSize>, int, bool, QList<int>>("values", "previews", "sizes", "parts", "startsFail", "form");
         auto row = [](const char* name, const QList<int>& values, int previews, const QList<QSize>& sizes = {{230, 190}},
                       int parts = 0, bool startsFail = false, const QList<int>& form = {}) {
             QTest::newRow(name) << values << previews << sizes << parts << startsFail << form;
@@ -403,12 +318,8 @@ private slots:
     }
     void slidersPreviewApplySave()
     {
-        QFETCH(QList<int>, values);
-        QFETCH(int, previews);
-        QFETCH(QList<QSize>, sizes);
-        QFETCH(int, parts);
-        QFETCH(bool, startsFail);
-        QFETCH(QList<int>, form);
+        const auto [values, previews, sizes, parts, startsFail, form] =
+            fetch<QList<int>, int, QList<QSize>, int, bool, QList<int>>("values", "previews", "sizes", "parts", "startsFail", "form");
         setMostParts(parts);
         setThreadStartsFail(startsFail);
         const auto restore = qScopeGuard([] { setMostParts(0), setThreadStartsFail(false); });
@@ -441,9 +352,9 @@ private slots:
                 settings << w.find<QScrollBar>(kBars[i])->value();
                 QVERIFY(previews || (w.find<QLabel>(kLabels[i])->text() == "0" && settings[i] == (i == 6 ? 0 : 128)));
             }
-            const Picture result = ruled(source, source.rect(), settings);
-            const Picture previewed = previews == 0 ? source : previews == 1 ? ruled(source, shown, settings)
-                                                         : ruled(ruled(source, shown, settings), smaller, settings);
+            const Picture result = ruled(source, settings);
+            const Picture previewed = previews == 0 ? source : previews == 1 ? ruled(source, settings, shown)
+                                                         : ruled(ruled(source, settings, shown), settings, smaller);
             const QSize windowSize = w.form.size();
             for (int i = 0; i < previews; ++i) {
                 if (i == 1)
@@ -472,13 +383,9 @@ private slots:
 
     void controls_data()
     {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QRect>("twips"); // a size of 0: sized to its picture plus the border
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("family"); // empty: the platform's own
-        QTest::addColumn<int>("pixelSize");
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<QString>("spoken"); // what a screen reader says of it; empty: its caption
+        // twips: a size of 0, sized to its picture plus the border; family: empty, the platform's own;
+        // spoken: what a screen reader says of it, empty: its caption.
+        columns<QString, QRect, QString, QString, int, bool, QString>("window", "twips", "caption", "family", "pixelSize", "bold", "spoken");
         auto row = [](const char* window, const char* name, QRect twips, const char* caption, const char* family,
                       int px, bool bold = false, const QString& spoken = {}) {
             QTest::newRow(name) << QString::fromLatin1(window) << twips << QString::fromUtf8(caption)
@@ -519,13 +426,8 @@ private slots:
     }
     void controls()
     {
-        QFETCH(QString, window);
-        QFETCH(QRect, twips);
-        QFETCH(QString, caption);
-        QFETCH(QString, family);
-        QFETCH(int, pixelSize);
-        QFETCH(bool, bold);
-        QFETCH(QString, spoken);
+        const auto [window, twips, caption, family, pixelSize, bold, spoken] = fetch<QString, QRect, QString, QString, int, bool, QString>(
+            "window", "twips", "caption", "family", "pixelSize", "bold", "spoken");
         Rig w;
         QWidget* client = w.window(window)->findChild<QWidget*>("client");
         QCOMPARE(client->size(), window == "Form1" ? QSize(562, 472) : QSize(385, 240));
@@ -552,54 +454,6 @@ private slots:
         QVERIFY(window != "Form1" || (heard->role() != QAccessible::Client && !said.first().isEmpty()));
     }
 
-    // Every text (but the coloured R and G) stands out 4.5:1 from its background, on a light or dark theme.
-    void readableOnAnyTheme_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("default palette") << false;
-        QTest::newRow("dark palette") << true;
-    }
-    void readableOnAnyTheme()
-    {
-        QFETCH(bool, dark);
-        const QPalette before = QApplication::palette();
-        const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
-        if (dark) {
-            QPalette palette(QColor(53, 53, 53), QColor(53, 53, 53)); // button, window
-            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-                palette.setColor(role, Qt::white);
-            palette.setColor(QPalette::Base, QColor(35, 35, 35));
-            palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
-            QApplication::setPalette(palette);
-        }
-        QCOMPARE(QApplication::style()->name(), "fusion");
-        Rig w;
-        const QImage shown = w.form.grab().toImage();
-        int checked = 0;
-        for (QWidget* control : w.find("client")->findChildren<QWidget*>()) {
-            const QString name = control->objectName();
-            if ((!qobject_cast<QLabel*>(control) && !qobject_cast<QPushButton*>(control)) || name == "R1" || name == "R2")
-                continue;
-            // Behind the text: the colour that most of the control shows, inside its border.
-            QHash<QRgb, int> seen;
-            const QRect inside(control->mapTo(&w.form, QPoint(2, 2)), control->size() - QSize(4, 4));
-            for (int y = inside.top(); y <= inside.bottom(); ++y)
-                for (int x = inside.left(); x <= inside.right(); ++x)
-                    ++seen[shown.pixel(x, y)];
-            const QRgb behind = std::max_element(seen.keyValueBegin(), seen.keyValueEnd(),
-                                                 [](auto a, auto b) { return a.second < b.second; })->first;
-            const double ratio = contrastRatio(control->palette().color(control->foregroundRole()), QColor(behind));
-            QVERIFY2(ratio >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(ratio, 0, 'f', 2)));
-            // and the text is drawn: some of its pixels stand out at least 3:1
-            double drawn = 1;
-            for (auto [colour, count] : seen.asKeyValueRange())
-                drawn = std::max(drawn, contrastRatio(QColor(colour), QColor(behind)));
-            QVERIFY2(drawn >= 3, qPrintable(QString("%1: %2:1 drawn").arg(name).arg(drawn, 0, 'f', 2)));
-            ++checked;
-        }
-        QCOMPARE(checked, 21); // 16 labels, 5 buttons
-    }
-
     void menus()
     {
         Rig w;
@@ -615,32 +469,55 @@ private slots:
                                     qs("Quillmark ｵﾝﾗｲﾝﾍﾙﾌﾟ(&H)"), "Ctrl+H", "", "", qs("ﾊﾞｰｼﾞｮﾝ情報(&V)"), "Ctrl+V"}));
     }
 
-    void tabOrder_data()
+    // On a light or dark theme: every text of the main window (but the coloured R and G) stands out 4.5:1 from
+    // its background; Tab takes the focus round, and a click shows no focus ring.
+    void themesAndTabOrder_data()
     {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QStringList>("order"); // from the control that has the focus at first
-        QTest::addColumn<QStringList>("clicked"); // each changes nothing, and shows no ring, before the keyboard is used
-        QTest::addColumn<bool>("dark");
+        // The tab order from the control that has the focus at first; the controls clicked, each changing
+        // nothing and showing no ring before the keyboard is used.
+        columns<QString, QStringList, QStringList, bool>("window", "order", "clicked", "dark");
         const QStringList main{"Command1", "vsRed",    "Picture1", "vsGreen",  "vsBlue",    "Command2", "Picture2", "Command3",
                                "vsLIGHT",  "vsContrast", "vsRange", "cmdReset", "vsCzoom", "cmdDelete", "Picture3"};
         QTest::newRow("main") << "Form1" << main << QStringList{"Picture3", "Image2", "Picture2"} << false;
         QTest::newRow("main, dark palette") << "Form1" << main << QStringList{"Picture2", "Picture3"} << true;
         QTest::newRow("about") << "frmAbout" << QStringList{"cmdOK", "Picture1"} << QStringList{} << false;
     }
-    void tabOrder()
+    void themesAndTabOrder()
     {
-        QFETCH(QString, window);
-        QFETCH(QStringList, order);
-        QFETCH(QStringList, clicked);
-        QFETCH(bool, dark);
+        const auto [window, order, clicked, dark] = fetch<QString, QStringList, QStringList, bool>("window", "order", "clicked", "dark");
         const QPalette before = QApplication::palette();
         const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
-        if (dark) { // a dark theme whose highlight stands out less than 3:1 against its face
+        if (dark) { // a dark theme whose highlight stands out less than 3:1 against its face; white texts
             QPalette palette(QColor(0x22, 0x20, 0x20), QColor(0x22, 0x20, 0x20)); // button, window
             palette.setColor(QPalette::Highlight, QColor(0x12, 0x60, 0x8A));
             QApplication::setPalette(palette);
         }
+        QCOMPARE(QApplication::style()->name(), "fusion");
         Rig w;
+        const QImage screen = w.form.grab().toImage();
+        int checked = 0;
+        for (QWidget* control : w.find("client")->findChildren<QWidget*>()) {
+            const QString name = control->objectName();
+            if ((!qobject_cast<QLabel*>(control) && !qobject_cast<QPushButton*>(control)) || name == "R1" || name == "R2")
+                continue;
+            // Behind the text: the colour that most of the control shows, inside its border.
+            QHash<QRgb, int> seen;
+            const QRect inside(control->mapTo(&w.form, QPoint(2, 2)), control->size() - QSize(4, 4));
+            for (int y = inside.top(); y <= inside.bottom(); ++y)
+                for (int x = inside.left(); x <= inside.right(); ++x)
+                    ++seen[screen.pixel(x, y)];
+            const QRgb behind = std::max_element(seen.keyValueBegin(), seen.keyValueEnd(),
+                                                 [](auto a, auto b) { return a.second < b.second; })->first;
+            const double ratio = contrastRatio(control->palette().color(control->foregroundRole()), QColor(behind));
+            QVERIFY2(ratio >= 4.5, qPrintable(QString("%1: %2:1").arg(name).arg(ratio, 0, 'f', 2)));
+            // and the text is drawn: some of its pixels stand out at least 3:1
+            double drawn = 1;
+            for (auto [colour, count] : seen.asKeyValueRange())
+                drawn = std::max(drawn, contrastRatio(QColor(colour), QColor(behind)));
+            QVERIFY2(drawn >= 3, qPrintable(QString("%1: %2:1 drawn").arg(name).arg(drawn, 0, 'f', 2)));
+            ++checked;
+        }
+        QCOMPARE(checked, 21); // 16 labels, 5 buttons
         QWidget* top = w.window(window);
         if (window == "Form1")
             w.form.showCentred();
