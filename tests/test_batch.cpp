@@ -54,7 +54,8 @@ private slots:
                          highs{127, 127, 127, 127, 127, 128, 300}, cutting{-40, 90, 3, 20, 1, 128, 300};
         const QStringList two{"a.bmp:40x30", "odd.bmp:13x5"};
         QTest::newRow("start values, in place") << start << QStringList{} << two << 0 << QStringList{"2 of 2 pictures done"};
-        QTest::newRow("every box at its lowest, to a folder") << lows << QStringList{"--output", "OUT"} << two << 0 << QStringList{};
+        QTest::newRow("every box at its lowest, to a folder, a file of no resolution") << lows << QStringList{"--output", "OUT"}
+            << (QStringList(two) << "os2.bmp:os2") << 0 << QStringList{};
         QTest::newRow("every box at its highest, in place, one job") << highs << QStringList{"--jobs", "1", "--quiet"} << two << 0 << QStringList{};
         QTest::newRow("the cut-off at its widest, to a folder, --opt=N, a file missing") << cutting << QStringList{"--output=OUT", "--jobs=3"}
             << QStringList{"a.bmp:40x30", "gone.bmp:missing", "b.bmp:1x1", "c.bmp:300x200"} << 1 << QStringList{"3 of 4 pictures done, 1 failed"};
@@ -109,6 +110,10 @@ private slots:
                 expected[name] = windowSaves(path, boxes);
                 // The window's file is the rule, run over the picture as read, in the BMP layout.
                 QCOMPARE(expected[name], expectedBmp(ruled(LoadPicture(path), barValues(boxes))));
+            } else if (kind == "os2") { // a header without resolution fields: the new file's is the usual screen's
+                if (!QFile::copy(PENUMBRIX_TESTDATA_DIR "/bmpsuite/g/pal8os2.bmp", path))
+                    QSKIP("needs the conformance pictures (PENUMBRIX_TESTDATA_DIR)");
+                expected[name] = windowSaves(path, boxes);
             } else if (kind == "text") {
                 QVERIFY(writeBytes(path, "no picture\n"));
             } else if (kind == "folder") {
