@@ -325,9 +325,9 @@ FAULTS = [
     ("ui/start_up.cpp", "} else if (!optionsEnded && arg[0] == '-' && arg[1] != '\\0') {",
      "} else if (!optionsEnded && arg[0] == '-' && arg[1] == '-' && arg[2] != '\\0') {",
      "desktop: an unknown one-dash option taken as a file"),
-    ("ui/main.cpp", ["    const CommandLine line = readCommandLine(argc, argv);\n    if (const std::optional<int> status = answerCommandLine(line))\n        return *status;\n",
+    ("ui/main.cpp", ["    if (const std::optional<int> status = answerCommandLine(line))\n        return *status;\n\n    keepPictureMemoryForReuse();",
                      "    QApplication app(qtArgc, argv);\n"],
-     ["", "    QApplication app(qtArgc, argv);\n    const CommandLine line = readCommandLine(argc, argv);\n"
+     ["\n    keepPictureMemoryForReuse();", "    QApplication app(qtArgc, argv);\n"
           "    if (const std::optional<int> status = answerCommandLine(line))\n        return *status;\n"],
      "desktop: --help and --version need a display"),
     ("ui/start_up.cpp", "    useJapanesePlatformTexts(QLibraryInfo::path(QLibraryInfo::TranslationsPath));\n", "",
