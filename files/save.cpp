@@ -130,19 +130,28 @@ void stage(const char* name)
         stageHook(name);
 }
 
-void copyBytes(int from, int to, off_t size, const QString& path)
+// Copies `size` bytes of the open file `from` into `to`, at the same
+// offsets. With `sums`, also the fingerprints of the pages copied; false
+// when a short read left them unaligned, for the caller to take them anew.
+bool copyBytes(int from, int to, off_t size, const QString& path, std::vector<quint64>* sums = nullptr)
 {
     std::vector<char> buffer(std::size_t(1) << 20);
+    bool whole = true;
     for (off_t offset = 0; offset < size;) {
-        const ssize_t n = ::pread(from, buffer.data(), std::min<off_t>(size - offset, buffer.size()), offset);
+        const off_t wanted = std::min<off_t>(size - offset, off_t(buffer.size()));
+        const ssize_t n = ::pread(from, buffer.data(), size_t(wanted), offset);
         if (n < 0 && errno == EINTR)
             continue;
         check(n >= 0, path);
         if (n == 0)
             break;
         writeFully(to, offset, buffer.data(), n, path);
+        whole = whole && n == wanted;
+        for (ssize_t at = 0; sums && whole && at < n; at += kSumPage)
+            sums->push_back(pageSum(buffer.data() + at, size_t(std::min<ssize_t>(kSumPage, n - at))));
         offset += n;
     }
+    return whole;
 }
 
 // The names of a file's extended attributes; false when they can't be read.
@@ -278,7 +287,8 @@ void rewriteInPlace(int dir, bool canSyncDir, const SaveJournal::Record& names, 
     r.otherInode = own.st_ino;
     r.size = qulonglong(old.st_size);
     journal.begin(r);
-    copyBytes(target, copy.fd(), old.st_size, path);
+    // The old content's fingerprints are taken as it is copied.
+    const bool summed = copyBytes(target, copy.fd(), old.st_size, path, journal.active() ? &r.oldSums : nullptr);
     check(::fsync(copy.fd()) == 0, path);
     copy.link(path);
     if (canSyncDir)
@@ -287,7 +297,8 @@ void rewriteInPlace(int dir, bool canSyncDir, const SaveJournal::Record& names, 
     if (content.get() < 0)
         throw RuntimeError(RuntimeError::OutOfMemory, path);
     r.newSize = qulonglong(write(content.get()));
-    if (journal.active() && (!pageSums(copy.fd(), old.st_size, r.oldSums) || !pageSums(content.get(), qint64(r.newSize), r.newSums)))
+    if (journal.active() && ((!summed && !pageSums(copy.fd(), old.st_size, r.oldSums))
+                             || !pageSums(content.get(), qint64(r.newSize), r.newSums)))
         throw fileError(errno ? errno : EIO, path, true);
     journal.recordWritten(r);
     stage("copied");
