@@ -21,7 +21,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/pixel_transform.h"
 #include "document/document.h"
 #include "files/runtime_error.h"
 #include "files/save.h"
@@ -297,8 +296,8 @@ private:
     }
 
     // ⇒編集 and イメージを保存 on one file: the file as the kernel found it is
-    // loaded, adjusted by the pixel rule, and saved through the program's
-    // save. Returns its pixels.
+    // read, adjusted by the pixel rule, and saved through the program's save,
+    // a band of rows at a time. Returns its pixels.
     qint64 one(const Job& job)
     {
         if (job.error)
@@ -306,12 +305,7 @@ private:
         if (isSameFile(job.target, placeholder_))
             throw RuntimeError(RuntimeError::PermissionDenied, job.target.path)
                 .withNote(QString::fromUtf8(text::kPlaceholderRefused));
-        Picture picture = LoadPicture(job.source.path);
-        // The loaded picture is this job's alone: adjusted in its own memory.
-        transformGrid(reinterpret_cast<std::uint32_t*>(picture.bits()), picture.width(), picture.height(),
-                      picture.bytesPerLine() / 4, settings_);
-        SavePicture(picture, job.target);
-        return qint64(picture.width()) * picture.height();
+        return adjustPictureFile(job.source.path, job.target, settings_);
     }
 
     void showProgress(std::chrono::steady_clock::time_point begun)

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace penumbrix {
@@ -242,30 +243,35 @@ void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint6
 }
 
 #ifdef PENUMBRIX_X86
+// Into a whole picture, Stream: up to a 16-byte boundary of the picture's
+// row, then whole stores that bypass the cache, since the picture is far
+// larger than the cache and is not read again before the conversion ends.
+// Into a band that is read again at once, plain stores.
+template <bool Stream>
 __attribute__((target("ssse3"))) void bgr24ToPictureSsse3(const uchar* __restrict src,
                                                            quint32* __restrict dst, qint64 n)
 {
     const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
     const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
     qint64 i = 0;
-    // Up to a 16-byte boundary of the picture's row, then whole stores that
-    // bypass the cache: the picture is far larger than the cache, and is not
-    // read again before the row conversion ends.
-    const qint64 head = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
-    if ((quintptr(dst) & 3) == 0) {
-        bgr24ToPicture(src, dst, head);
-        i = head;
+    if constexpr (Stream) {
+        const qint64 head = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
+        if ((quintptr(dst) & 3) == 0) {
+            bgr24ToPicture(src, dst, head);
+            i = head;
+        }
     }
     // A 16-byte load covers 4 pixels and a third: stop while 16 bytes remain.
     for (; i + 6 <= n; i += 4) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
         const __m128i out = _mm_or_si128(_mm_shuffle_epi8(v, order), opaque);
-        if ((quintptr(dst + i) & 15) == 0)
+        if (Stream && (quintptr(dst + i) & 15) == 0)
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), out);
         else
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), out);
     }
-    _mm_sfence();
+    if constexpr (Stream)
+        _mm_sfence();
     bgr24ToPicture(src + 3 * i, dst + i, n - i);
 }
 
@@ -287,25 +293,35 @@ __attribute__((target("ssse3"))) void bgrx32ToPictureSsse3(const uchar* __restri
 
 #if defined(__SSE2__)
 // Words already in the picture's order: the top byte made opaque, written
-// past the cache into the new picture.
+// past the cache into a new picture (Stream) or plainly into a band.
+template <bool Stream>
 void rgbx32ToPictureSse2(const uchar* __restrict src, quint32* __restrict dst, qint64 n)
 {
     const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
-    qint64 i = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
-    if ((quintptr(dst) & 3) != 0)
-        i = n;
-    rgbx32ToPicture(src, dst, i);
-    for (; i + 4 <= n; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
-        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(v, opaque));
+    qint64 i = 0;
+    if constexpr (Stream) {
+        i = std::min<qint64>(n, qint64((16 - (quintptr(dst) & 15)) & 15) / 4);
+        if ((quintptr(dst) & 3) != 0)
+            i = n;
+        rgbx32ToPicture(src, dst, i);
     }
-    _mm_sfence();
+    for (; i + 4 <= n; i += 4) {
+        const __m128i v = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i)), opaque);
+        if constexpr (Stream)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), v);
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    }
+    if constexpr (Stream)
+        _mm_sfence();
     rgbx32ToPicture(src + 4 * i, dst + i, n - i);
 }
 #endif
 
 using ToPicture = void (*)(const uchar*, quint32*, qint64);
 
+// Stream: the converters for a whole new picture, otherwise those for a band.
+template <bool Stream>
 struct Converters {
     ToPicture bgr24 = bgr24ToPicture;
     ToPicture bgrx32 = bgrx32ToPicture;
@@ -313,20 +329,21 @@ struct Converters {
     Converters()
     {
 #if defined(__SSE2__)
-        rgbx32 = rgbx32ToPictureSse2;
+        rgbx32 = rgbx32ToPictureSse2<Stream>;
 #endif
 #ifdef PENUMBRIX_X86
         if (__builtin_cpu_supports("ssse3")) {
-            bgr24 = bgr24ToPictureSsse3;
+            bgr24 = bgr24ToPictureSsse3<Stream>;
             bgrx32 = bgrx32ToPictureSsse3;
         }
 #endif
     }
 };
 
-const Converters& converters()
+template <bool Stream = true>
+const Converters<Stream>& converters()
 {
-    static const Converters c;
+    static const Converters<Stream> c;
     return c;
 }
 
@@ -629,6 +646,58 @@ Picture decodeBmp(const QByteArray& bytes, const QString& path)
 {
     MemoryBmpSource source(bytes);
     return decodeBmp(source, path);
+}
+
+struct BmpBands::State {
+    BmpSource& source;
+    QString path;
+    Layout layout;
+    ToPicture convert = nullptr;
+    std::optional<BitFields> bitFields;
+};
+
+BmpBands::BmpBands(BmpSource& source, const QString& path)
+{
+    uchar head[kHeadBytes];
+    const qint64 headSize = source.read(0, head, kHeadBytes);
+    d_.reset(new State{source, path, parseLayout(head, headSize, source.size(), path), nullptr, std::nullopt});
+    const Layout& l = d_->layout;
+    // The converter decodeBmp picks, in its form for a band.
+    if (l.runLength() || l.bitCount <= 8)
+        return;
+    if (l.pictureOrder)
+        d_->convert = converters<false>().rgbx32;
+    else if (!l.usualOrder)
+        d_->bitFields.emplace(l);
+    else
+        d_->convert = l.bitCount == 24 ? converters<false>().bgr24 : converters<false>().bgrx32;
+}
+
+BmpBands::~BmpBands() = default;
+
+bool BmpBands::direct() const { return d_->convert || d_->bitFields; }
+int BmpBands::width() const { return int(d_->layout.width); }
+int BmpBands::height() const { return int(d_->layout.height); }
+const FileTraits& BmpBands::traits() const { return d_->layout.traits; }
+qint64 BmpBands::bufferBytes(qint64 rows) const { return rows * d_->layout.rowBytes; }
+
+void BmpBands::read(qint64 top, qint64 n, quint32* out, qsizetype stride, uchar* buffer) const
+{
+    const Layout& l = d_->layout;
+    if (n <= 0 || !direct())
+        return;
+    // The band's rows lie together in the file, bottom row first unless top-down.
+    const qint64 first = l.topDown ? top : l.height - top - n;
+    readExactly(d_->source, l.dataOffset + first * l.rowBytes, buffer,
+                (n - 1) * l.rowBytes + l.width * (l.bitCount / 8), d_->path);
+    for (qint64 k = 0; k < n; ++k) {
+        const qint64 y = l.topDown ? k : n - 1 - k;
+        const uchar* row = buffer + k * l.rowBytes;
+        if (d_->convert)
+            d_->convert(row, out + y * stride, l.width);
+        else
+            (*d_->bitFields)(row, out + y * stride, l.width);
+    }
 }
 
 } // namespace penumbrix

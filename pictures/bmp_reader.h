@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 namespace penumbrix {
 
 // Where a BMP's bytes come from.
@@ -47,5 +49,33 @@ private:
 // taken, so a hostile header costs nothing.
 Picture decodeBmp(BmpSource& source, const QString& path);
 Picture decodeBmp(const QByteArray& bytes, const QString& path = {});
+
+// A BMP of 16, 24 or 32 bits a pixel read a band of rows at a time, each row
+// converted as decodeBmp converts it: for a pass from one file into another
+// that never holds the whole picture.
+class BmpBands {
+public:
+    // Reads and checks the headers as decodeBmp does, and throws as it does.
+    BmpBands(BmpSource& source, const QString& path);
+    ~BmpBands();
+    BmpBands(const BmpBands&) = delete;
+    BmpBands& operator=(const BmpBands&) = delete;
+
+    // False for palette and run-length pictures, which decodeBmp alone reads.
+    bool direct() const;
+    int width() const;
+    int height() const;
+    const FileTraits& traits() const;
+    // The bytes of the file one band of `rows` rows passes through.
+    qint64 bufferBytes(qint64 rows) const;
+    // Picture rows [top, top + n) into `out`, in the picture's words, `stride`
+    // words from one row to the next, read through `buffer`. Throws
+    // RuntimeError when the file can't be read or has become shorter.
+    void read(qint64 top, qint64 n, quint32* out, qsizetype stride, uchar* buffer) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d_;
+};
 
 } // namespace penumbrix

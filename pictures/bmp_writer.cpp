@@ -104,12 +104,20 @@ void pictureToBgra32(const quint32* __restrict src, uchar* __restrict dst, qint6
     }
 }
 
-// The headers of the BMP that encodeBmp writes, into `out`. The resolution
-// is the opened file's, as it was; a picture of the program's own gets Qt's.
-void putBmpHeaders(const Picture& p, const Form& form, uchar* out)
+// The resolution a picture's file gets: the opened file's, as it was; a
+// picture of the program's own gets Qt's.
+QPoint headerResolution(const Picture& p)
+{
+    const FileTraits traits = fileTraits(p);
+    return traits.hasResolution ? QPoint(traits.xPelsPerMeter, traits.yPelsPerMeter)
+                                : QPoint(std::max(0, p.dotsPerMeterX()), std::max(0, p.dotsPerMeterY()));
+}
+
+// The headers of the BMP that encodeBmp writes, into `out`.
+void putBmpHeaders(qint64 width, qint64 height, const Form& form, QPoint resolution, uchar* out)
 {
     const qint64 headerBytes = form.headerBytes();
-    const qint64 fileBytes = fileSize(form, p.width(), p.height());
+    const qint64 fileBytes = fileSize(form, width, height);
     std::memset(out, 0, size_t(headerBytes));
     out[0] = 'B';
     out[1] = 'M';
@@ -117,15 +125,14 @@ void putBmpHeaders(const Picture& p, const Form& form, uchar* out)
     put32(out + 10, quint32(headerBytes));
     uchar* info = out + kFileHeaderSize;
     put32(info, quint32(form.infoBytes()));
-    put32(info + 4, quint32(p.width()));
-    put32(info + 8, quint32(p.height()));
+    put32(info + 4, quint32(width));
+    put32(info + 8, quint32(height));
     put16(info + 12, 1);
     put16(info + 14, quint32(8 * form.pixelBytes()));
     const qint64 imageBytes = fileBytes - headerBytes;
     put32(info + 20, imageBytes <= UINT_MAX ? quint32(imageBytes) : 0u);
-    const FileTraits traits = fileTraits(p);
-    put32(info + 24, traits.hasResolution ? quint32(traits.xPelsPerMeter) : quint32(std::max(0, p.dotsPerMeterX())));
-    put32(info + 28, traits.hasResolution ? quint32(traits.yPelsPerMeter) : quint32(std::max(0, p.dotsPerMeterY())));
+    put32(info + 24, quint32(resolution.x()));
+    put32(info + 28, quint32(resolution.y()));
     if (form.alpha) {
         put32(info + 16, kBitFields);
         put32(info + 40, 0x00ff0000u); // red
@@ -136,16 +143,17 @@ void putBmpHeaders(const Picture& p, const Form& form, uchar* out)
     }
 }
 
-// File rows [first, first + n) of a bottom-up BMP, padded, into `out`.
-void putBmpRows(const Picture& p, const Form& form, qint64 first, qint64 n, uchar* out)
+// `n` file rows, padded, into `out`: the first from the picture row at
+// `first`, each next one `step` words on (negative: up the picture, as a
+// bottom-up file goes).
+void putBmpRows(const quint32* first, qsizetype step, qint64 n, qint64 width, const Form& form, uchar* out)
 {
     const FromPicture convert = form.alpha ? pictureToBgra32 : toBgr24();
-    const qint64 width = p.width();
     const qint64 rowBytes = form.rowBytes(width);
     const qint64 pixelBytes = width * form.pixelBytes();
     for (qint64 k = 0; k < n; ++k) {
         uchar* o = out + k * rowBytes;
-        convert(reinterpret_cast<const quint32*>(p.constScanLine(int(p.height() - 1 - (first + k)))), o, width);
+        convert(first + k * step, o, width);
         std::memset(o + pixelBytes, 0, size_t(rowBytes - pixelBytes));
     }
 }
@@ -157,34 +165,63 @@ Picture inPictureFormat(const Picture& picture)
     return picture.format() == kPictureFormat ? picture : toPicture(picture);
 }
 
+// The rows of a picture, from the top, `stride` words apart.
+const quint32* topRow(const Picture& p) { return reinterpret_cast<const quint32*>(p.constBits()); }
+qsizetype strideOf(const Picture& p) { return p.bytesPerLine() / 4; }
+
 } // namespace
+
+BmpBandWriter::BmpBandWriter(int width, int height, bool alpha, QPoint resolution, int fd, const QString& path)
+    : width_(width), height_(height), alpha_(alpha), resolution_(resolution), fd_(fd), path_(path)
+{
+}
+
+qint64 BmpBandWriter::fileSize() const { return penumbrix::fileSize(Form{alpha_}, width_, height_); }
+
+qint64 BmpBandWriter::bufferBytes(qint64 rows) const { return rows * Form{alpha_}.rowBytes(width_) + kWriteSlack; }
+
+void BmpBandWriter::writeAt(const uchar* data, qint64 length, qint64 offset) const
+{
+    writeFully(fd_, offset, data, length, path_);
+#if defined(SYNC_FILE_RANGE_WRITE)
+    // The disk starts on these bytes now, while the rest is encoded, so
+    // the flush that ends the save has little left to wait for.
+    ::sync_file_range(fd_, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+void BmpBandWriter::writeHeader() const
+{
+    const Form form{alpha_};
+    uchar header[kFileHeaderSize + kV4HeaderSize];
+    putBmpHeaders(width_, height_, form, resolution_, header);
+    writeAt(header, form.headerBytes(), 0);
+}
+
+void BmpBandWriter::write(qint64 top, qint64 n, const quint32* rows, qsizetype stride, uchar* buffer) const
+{
+    if (n <= 0)
+        return;
+    const Form form{alpha_};
+    // Bottom-up: the band's last row comes first in the file.
+    putBmpRows(rows + (n - 1) * stride, -stride, n, width_, form, buffer);
+    writeAt(buffer, n * form.rowBytes(width_), form.headerBytes() + (height_ - top - n) * form.rowBytes(width_));
+}
 
 void writeBmpFile(const Picture& picture, int fd, const QString& path)
 {
     const Picture p = inPictureFormat(picture);
-    const Form form = formOf(p);
-    const qint64 rowBytes = form.rowBytes(p.width());
-    const qint64 headerBytes = form.headerBytes();
-    const auto writeAt = [&](const uchar* data, qint64 length, qint64 offset) {
-        writeFully(fd, offset, data, length, path);
-#if defined(SYNC_FILE_RANGE_WRITE)
-        // The disk starts on these bytes now, while the rest is encoded, so
-        // the flush that ends the save has little left to wait for.
-        ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
-#endif
-    };
-    uchar header[kFileHeaderSize + kV4HeaderSize];
-    putBmpHeaders(p, form, header);
-    writeAt(header, headerBytes, 0);
+    const BmpBandWriter out(p.width(), p.height(), fileTraits(p).alpha, headerResolution(p), fd, path);
+    out.writeHeader();
     // Each core encodes and writes a part of the rows, a buffer at a time.
     // The buffers are small, so that the disk starts on the first bytes soon.
+    const qint64 rowBytes = Form{fileTraits(p).alpha}.rowBytes(p.width());
     const qint64 rowsPerChunk = std::max<qint64>(1, kReadBytes / rowBytes);
     inParts(p.height(), std::max<qint64>(1, kPartBytes / rowBytes), [&](qint64 begin, qint64 end) {
-        const Buffer buffer(rowsPerChunk * rowBytes + kWriteSlack);
+        const Buffer buffer(out.bufferBytes(rowsPerChunk));
         for (qint64 r = begin; r < end; r += rowsPerChunk) {
             const qint64 n = std::min(rowsPerChunk, end - r);
-            putBmpRows(p, form, r, n, buffer.get());
-            writeAt(buffer.get(), n * rowBytes, headerBytes + r * rowBytes);
+            out.write(r, n, topRow(p) + r * strideOf(p), strideOf(p), buffer.get());
         }
     });
 }
@@ -196,8 +233,9 @@ QByteArray encodeBmp(const Picture& picture)
     const qint64 size = fileSize(form, p.width(), p.height());
     QByteArray bytes(size + kWriteSlack, Qt::Uninitialized);
     auto* out = reinterpret_cast<uchar*>(bytes.data());
-    putBmpHeaders(p, form, out);
-    putBmpRows(p, form, 0, p.height(), out + form.headerBytes());
+    putBmpHeaders(p.width(), p.height(), form, headerResolution(p), out);
+    putBmpRows(topRow(p) + (p.height() - 1) * strideOf(p), -strideOf(p), p.height(), p.width(), form,
+               out + form.headerBytes());
     bytes.truncate(size);
     return bytes;
 }

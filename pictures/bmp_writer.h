@@ -4,6 +4,7 @@
 #include "pictures/picture.h"
 
 #include <QByteArray>
+#include <QPoint>
 #include <QString>
 
 namespace penumbrix {
@@ -17,6 +18,31 @@ QByteArray encodeBmp(const Picture& picture);
 // cores sharing the encoding and the disk starting on each piece as soon as
 // it is written. Throws RuntimeError with `path` when a write fails.
 void writeBmpFile(const Picture& picture, int fd, const QString& path);
+
+// The same BMP written a band of rows at a time, for a pass that never holds
+// the whole picture: `alpha` and `resolution` as writeBmpFile takes them
+// from a picture (its traits, or Qt's resolution for a picture without).
+class BmpBandWriter {
+public:
+    BmpBandWriter(int width, int height, bool alpha, QPoint resolution, int fd, const QString& path);
+    qint64 fileSize() const;
+    // The bytes a band of `rows` rows is encoded in.
+    qint64 bufferBytes(qint64 rows) const;
+    void writeHeader() const;
+    // Picture rows [top, top + n), the first at `rows`, `stride` words apart,
+    // encoded in `buffer` and written at their place in the file. Throws
+    // RuntimeError with the path when the write fails.
+    void write(qint64 top, qint64 n, const quint32* rows, qsizetype stride, uchar* buffer) const;
+
+private:
+    void writeAt(const uchar* data, qint64 length, qint64 offset) const;
+
+    qint64 width_, height_;
+    bool alpha_;
+    QPoint resolution_;
+    int fd_;
+    QString path_;
+};
 
 // The size of the file encodeBmp writes for a 24-bit picture of this size.
 qint64 encodedBmpSize(int width, int height);

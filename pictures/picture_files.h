@@ -7,6 +7,7 @@
 
 namespace penumbrix {
 
+struct AdjustmentSettings;
 struct UserFile;
 
 // Reads a BMP file, judged by its content, from wherever the kernel finds
@@ -22,5 +23,13 @@ Picture LoadPicture(const QString& path);
 void SavePicture(const Picture& picture, const UserFile& file);
 // The same, to wherever `path` leads now.
 void SavePicture(const Picture& picture, const QString& path);
+
+// The picture in the BMP file at `path`, adjusted by the pixel rule and
+// saved as `target`: the file SavePicture writes for LoadPicture's picture
+// after transformGrid, byte for byte, but a band of rows at a time rather
+// than through a whole picture in memory. The file is checked as a picture
+// before anything is written; throws RuntimeError as those do. Returns the
+// picture's pixels.
+qint64 adjustPictureFile(const QString& path, const UserFile& target, const AdjustmentSettings& settings);
 
 } // namespace penumbrix
