@@ -1,5 +1,8 @@
 // BMP files: loading (conformance pictures, hand-made and hostile files) and round trips.
 
+#include "engine/parallel.h"
+#include "engine/pixel_transform.h"
+#include "files/user_files.h"
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
 #include "pictures/picture_files.h"
@@ -51,6 +54,34 @@ Picture picture(int width, const QList<QRgb>& colours)
     for (int i = 0; i < colours.size(); ++i)
         p.setPixel(i % width, i / width, 0xff000000 | colours[i]);
     return p;
+}
+
+// A 24-bit BMP of `p` as a save writes it, or top-down (a negative height),
+// or with the last row's padding left off, as some writers do.
+QByteArray bmp24(const Picture& p, bool topDown, bool lastPaddingCut = false)
+{
+    QByteArray file = expectedBmp(topDown ? p.mirrored(false, true) : p);
+    if (topDown)
+        for (int i = 0; i < 4; ++i)
+            file[22 + i] = char(quint32(-p.height()) >> 8 * i);
+    if (lastPaddingCut)
+        file.chop((4 - p.width() * 3 % 4) % 4);
+    return file;
+}
+
+// The same under the 12-byte header of the first OS/2 files, which has no resolution fields.
+QByteArray bmp24Core(const Picture& p)
+{
+    const QByteArray file = expectedBmp(p);
+    QByteArray core = file.left(26) + file.mid(54);
+    const quint32 fields[] = {quint32(core.size()), 0, 26, 12};
+    for (int f = 0; f < 4; ++f)
+        for (int i = 0; i < 4; ++i)
+            core[2 + 4 * f + i] = char(fields[f] >> 8 * i);
+    const quint16 info[] = {quint16(p.width()), quint16(p.height()), 1, 24};
+    for (int f = 0; f < 4; ++f)
+        core[18 + 2 * f] = char(info[f]), core[19 + 2 * f] = char(info[f] >> 8);
+    return core;
 }
 
 } // namespace
@@ -143,6 +174,76 @@ private slots:
         row("300 MP, 24-bit, 1 kB of data", bmp(20000, 15000, 24), {}, bad, "p.bmp", 54 + 1024LL);
         row("256 MP, RLE8, 1 kB of data", bmp(16000, 16000, 8, 1, {0}), {}, bad, "p.bmp", 58 + 1024LL);
     }
+    // A file adjusted by the pixel rule from file to file, a band of rows at a
+    // time: byte for byte what the window saves for the picture it loads
+    // after the rule, for every kind the program reads, across the sizes at
+    // which bands, parts and the whole-picture route take over.
+    void adjusted_data()
+    {
+        // file: a conformance picture's name, or a made file; parts: the most parts a picture is split into (0: as many as cores).
+        columns<QString, QByteArray, QList<int>, int>("name", "file", "bars", "parts");
+        const QList<int> cutting{88, 218, 131, 148, 129, 256, 300}, mild{100, 160, 128, 140, 120, 10, 5};
+        if (QDir(kSuite).exists())
+            for (const QString sub : {"g", "q", "b"})
+                for (const QString& name : QDir(kSuite + "/" + sub).entryList({"*.bmp"}, QDir::Files)) {
+                    QTest::newRow(qPrintable(sub + "/" + name + ", cut off")) << sub + "/" + name << QByteArray() << cutting << 0;
+                    QTest::newRow(qPrintable(sub + "/" + name + ", mild")) << sub + "/" + name << QByteArray() << mild << 0;
+                }
+        // A band holds 256 KiB of picture words: 93 rows of 700 pixels.
+        QTest::newRow("bands, bottom-up") << QString() << bmp24(patternPicture(700, 300), false) << cutting << 0;
+        QTest::newRow("bands, top-down") << QString() << bmp24(patternPicture(700, 300, 5), true) << cutting << 0;
+        QTest::newRow("bands, the last row's padding left off") << QString() << bmp24(patternPicture(701, 300, 7), false, true) << mild << 0;
+        QTest::newRow("bands, top-down, the last row's padding left off") << QString() << bmp24(patternPicture(701, 95, 8), true, true) << mild << 0;
+        Picture alpha = patternPicture(600, 200, 9);
+        for (int y = 0; y < alpha.height(); ++y)
+            for (int x = 0; x < alpha.width(); ++x)
+                reinterpret_cast<quint32*>(alpha.scanLine(y))[x] = (reinterpret_cast<quint32*>(alpha.scanLine(y))[x] & 0xFFFFFFu) | quint32((x + y) & 255) << 24;
+        QTest::newRow("bands with alpha") << QString() << expectedBmp(alpha, BmpForm{108, 2835, 5669}) << cutting << 0;
+        const Picture inOrder = patternPicture(300, 200, 12);
+        QByteArray words; // 32-bit words as the picture holds them, bytes R, G, B, X, by bit fields; bottom row first
+        for (int y = inOrder.height() - 1; y >= 0; --y)
+            words += QByteArray(reinterpret_cast<const char*>(inOrder.constScanLine(y)), inOrder.width() * 4);
+        QTest::newRow("bands of words in the picture's order") << QString() << bmp(300, 200, 32, 3, {0x0000ff, 0x00ff00, 0xff0000}, words) << cutting << 0;
+        QTest::newRow("no resolution in the file") << QString() << bmp24Core(patternPicture(300, 200, 11)) << cutting << 0;
+        // Parts of at least 4 MiB of words, on three cores; their ends fall inside bands.
+        QTest::newRow("parts on three cores") << QString() << bmp24(patternPicture(1100, 3001, 3), false) << cutting << 3;
+        QTest::newRow("parts on three cores, top-down") << QString() << bmp24(patternPicture(1100, 3001, 4), true) << mild << 3;
+        QTest::newRow("a band of one row") << QString() << bmp24(patternPicture(65536, 3, 6), false) << cutting << 0;
+        QTest::newRow("a row too long for a band") << QString() << bmp24(patternPicture(1700000, 2, 2), true) << cutting << 0;
+    }
+    void adjusted()
+    {
+        const auto [name, file, bars, parts] = fetch<QString, QByteArray, QList<int>, int>("name", "file", "bars", "parts");
+        QTemporaryDir dir;
+        const QString source = dir.filePath("in.bmp"), target = dir.filePath("out.bmp");
+        QVERIFY(name.isEmpty() ? writeBytes(source, file) : QFile::copy(kSuite + "/" + name, source));
+        const QByteArray before = fileBytes(source);
+        Picture loaded;
+        const int loads = errorOf([&] { loaded = LoadPicture(source); });
+        setMostParts(parts);
+        const AdjustmentSettings settings{qint16(bars[0]), qint16(bars[1]), qint16(bars[2]), qint16(bars[3]),
+                                          qint16(bars[4]), qint16(bars[5]), qint16(bars[6])};
+        qint64 pixels = 0;
+        const int adjusts = errorOf([&] { pixels = adjustPictureFile(source, saveTargetOf(target), settings); });
+        setMostParts(0);
+        QCOMPARE(fileBytes(source), before);
+        QVERIFY(!name.isEmpty() || loads == 0); // every made file is a picture
+        QCOMPARE(adjusts, loads); // a file refused is refused alike, and nothing is written
+        if (loads != 0) {
+            QVERIFY(!QFile::exists(target));
+            return;
+        }
+        QCOMPARE(pixels, qint64(loaded.width()) * loaded.height());
+        const QByteArray saved = fileBytes(target), expected = encodeBmp(ruled(loaded, bars));
+        QCOMPARE(saved.size(), expected.size());
+        if (saved != expected) {
+            qsizetype at = 0;
+            while (saved[at] == expected[at])
+                ++at;
+            QFAIL(qPrintable(QString("byte %1 of %2 differs").arg(at).arg(saved.size())));
+        }
+    }
+
     void handMade()
     {
         const auto [name, file, expected, error, size] = fetch<QString, QByteArray, Picture, int, qint64>("name", "file", "expected", "error", "size");
