@@ -228,18 +228,18 @@ int batchFloorChild(const QString& out, int jobs, const QStringList& files)
     std::atomic<bool> ok{true};
     const int folder = ::open(QFile::encodeName(out).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const auto work = [&] {
-        std::vector<char> bytes;
+        std::vector<char> bytes(kPiece);
         for (int i; (i = next++) < files.size();) {
             const int in = ::open(QFile::encodeName(files[i]).constData(), O_RDONLY | O_CLOEXEC);
             const off_t size = in < 0 ? -1 : ::lseek(in, 0, SEEK_END);
-            bytes.resize(size_t(std::max<off_t>(size, 0)));
             const QByteArray name = QFile::encodeName(QFileInfo(files[i]).fileName());
             const int o = ::openat(folder, (name + ".tmp").constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            bool written = size >= 0 && o >= 0 && ::pread(in, bytes.data(), bytes.size(), 0) == size;
-            // As the program's save writes: 256 KiB at a time, the disk started on each piece at once.
+            bool written = size >= 0 && o >= 0;
+            // As the program's batch reads and writes: 256 KiB at a time through one buffer, the disk started on
+            // each piece at once.
             for (off_t at = 0; written && at < size; at += kPiece) {
                 const off_t n = std::min<off_t>(kPiece, size - at);
-                written = ::pwrite(o, bytes.data() + at, size_t(n), at) == n;
+                written = ::pread(in, bytes.data(), size_t(n), at) == n && ::pwrite(o, bytes.data(), size_t(n), at) == n;
                 ::sync_file_range(o, at, n, SYNC_FILE_RANGE_WRITE);
             }
             if (!written || ::fsync(o) != 0
@@ -776,10 +776,11 @@ void benchBatchSet(const QString& self, const QString& folder, int count, int wi
     if (!magick.isEmpty())
         std::printf("; %.1fx as fast as imagemagick (goal at least 20)", median(imagemagick.cold) / p);
     const double pictureMb = double(width) * height * 4 / 1e6;
+    const double past = program.peakKb * 1.024e-3 - jobs * pictureMb;
     std::printf("\n  peak memory of the batch's process: %.0f MB with %d jobs, %.0f MB with one; a 32-bit picture is "
-                "%.0f MB: %.0f MB past %d pictures' worth (goal: a constant)\n",
-                program.peakKb * 1.024e-3, jobs, one.peakKb * 1.024e-3, pictureMb,
-                program.peakKb * 1.024e-3 - jobs * pictureMb, jobs);
+                "%.0f MB: %.0f MB %s %d pictures' worth (goal: at most that plus a constant)\n",
+                program.peakKb * 1.024e-3, jobs, one.peakKb * 1.024e-3, pictureMb, std::abs(past),
+                past > 0 ? "past" : "under", jobs);
     QDir(in).removeRecursively();
     for (const QString& dir : outs)
         QDir(dir).removeRecursively();

@@ -66,6 +66,9 @@ private slots:
         QTest::newRow("an ordinary user's files in place, one unreadable") << highs << QStringList{"AS-NOBODY"}
             << QStringList{"a.bmp:40x30", "secret.bmp:unreadable", "b.bmp:7x3"} << 1
             << QStringList{qs("secret.bmp: 実行時エラー '70': 書き込みできません。"), "2 of 3 pictures done, 1 failed"};
+        // A file with a second name keeps its inode: rewritten in place while it is read a band at a time.
+        QTest::newRow("files of two names each, in place") << cutting << QStringList{"HARD-LINKED"}
+            << QStringList{"a.bmp:700x300", "b.bmp:13x5"} << 0 << QStringList{"2 of 2 pictures done"};
         QTest::newRow("a save of an earlier run killed part way, undone first") << start << QStringList{"KILLED-SAVE"}
             << QStringList{"a.bmp:60x40"} << 0 << QStringList{qs("前回中断された保存を取り消し")};
         // Wrong command lines: nothing is written.
@@ -93,6 +96,7 @@ private slots:
         auto [boxes, arguments, files, status, told] = fetch<QList<int>, QStringList, QStringList, int, QStringList>(
             "boxes", "arguments", "files", "status", "told");
         const bool asNobody = arguments.removeAll("AS-NOBODY") > 0, killedSave = arguments.removeAll("KILLED-SAVE") > 0; // nobody: 65534
+        const bool hardLinked = arguments.removeAll("HARD-LINKED") > 0;
         QTemporaryDir root;
         const QDir dir(root.path());
         QVERIFY(dir.mkpath("OUT") && dir.mkpath("sub"));
@@ -128,6 +132,13 @@ private slots:
             before[name] = fileBytes(path);
         }
         const QByteArray placeholderBefore = fileBytes(placeholder);
+        QMap<QString, ino_t> inodes;
+        for (const QString& name : given) {
+            struct stat st;
+            QVERIFY(!hardLinked || (::link(QFile::encodeName(dir.filePath(name)), QFile::encodeName(dir.filePath(name + ".other"))) == 0
+                                    && ::stat(QFile::encodeName(dir.filePath(name)), &st) == 0));
+            inodes[name] = hardLinked ? st.st_ino : 0;
+        }
         if (killedSave) { // the first file half rewritten in place, its safety copy and the journal beside it
             const QString copy = given[0] + ".before-save-0000cafe.bmp";
             QByteArray fresh = before[given[0]]; // what the killed save was writing: its first and last pages differ
@@ -196,6 +207,9 @@ private slots:
             } else {
                 QVERIFY2(now == expected[name], qPrintable(name));
                 ++done;
+                struct stat st;
+                QVERIFY2(!hardLinked || (::stat(QFile::encodeName(dir.filePath(name)), &st) == 0 && st.st_ino == inodes[name]
+                                         && fileBytes(dir.filePath(name + ".other")) == now), qPrintable(name));
             }
             QVERIFY2(!toFolder || fileBytes(dir.filePath(name)) == before[name], qPrintable(name)); // FILE never written
         }
