@@ -1,9 +1,10 @@
-// libFuzzer target: BMP decoding from memory, then a save and reload of
-// whatever decoded.
+// libFuzzer target: BMP decoding from memory, the same file read a band of
+// rows at a time as the batch reads it, then a save and reload of whatever
+// decoded.
 //
-// A decoded pixel that nothing wrote shows as a non-opaque pixel: picture
-// memory comes zeroed from the system, and run.sh makes the allocator fill
-// any other fresh memory with 0xbe.
+// A decoded pixel that nothing wrote shows as a non-opaque pixel (in a
+// picture without alpha): picture memory comes zeroed from the system, and
+// run.sh makes the allocator fill any other fresh memory with 0xbe.
 
 #include "pictures/bmp_reader.h"
 #include "pictures/bmp_writer.h"
@@ -12,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 using namespace penumbrix;
 
@@ -29,12 +32,35 @@ void checkPicture(const Picture& picture)
         fail("decoded picture is null or in the wrong format");
     if (qint64(picture.width()) * picture.height() > kMaxPicturePixels)
         fail("decoded picture larger than the program takes");
+    if (fileTraits(picture).alpha)
+        return;
     for (int y = 0; y < picture.height(); ++y) {
         const auto* row = reinterpret_cast<const quint32*>(picture.constScanLine(y));
         for (int x = 0; x < picture.width(); ++x) {
             if (row[x] >> 24 != 0xff)
                 fail("pixel not written (or not opaque)");
         }
+    }
+}
+
+// The bands of a file that decoded, seven rows at a time, against its picture.
+void checkBands(const QByteArray& bytes, const Picture& picture)
+{
+    MemoryBmpSource source(bytes);
+    const BmpBands bands(source, QStringLiteral("fuzz"));
+    if (!bands.direct())
+        return;
+    if (bands.width() != picture.width() || bands.height() != picture.height())
+        fail("bands of another size than the picture");
+    constexpr qint64 kRows = 7;
+    std::vector<uchar> buffer(size_t(bands.bufferBytes(kRows)));
+    std::vector<quint32> band(size_t(kRows * bands.width()));
+    for (qint64 top = 0; top < bands.height(); top += kRows) {
+        const qint64 n = std::min(kRows, bands.height() - top);
+        bands.read(top, n, band.data(), bands.width(), buffer.data());
+        for (qint64 k = 0; k < n; ++k)
+            if (std::memcmp(band.data() + k * bands.width(), picture.constScanLine(int(top + k)), size_t(bands.width()) * 4) != 0)
+                fail("a band differs from the picture");
     }
 }
 
@@ -53,6 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     checkPicture(picture);
+    try {
+        checkBands(bytes, picture);
+    } catch (const RuntimeError&) {
+        fail("a file that decoded can't be read in bands");
+    }
 
     const QByteArray saved = encodeBmp(picture);
     if (saved.size() != encodedBmpSize(picture))
