@@ -242,6 +242,19 @@ void bgrx32ToPicture(const uchar* __restrict src, quint32* __restrict dst, qint6
         dst[i] = swapRedBlue(load32(src + 4 * i)) | 0xff000000u;
 }
 
+#if defined(__SSE2__)
+// Four pixels stored: past the cache into a whole new picture where `dst`
+// is on a 16-byte boundary (Stream), plainly otherwise.
+template <bool Stream>
+inline void storeFour(quint32* dst, __m128i v)
+{
+    if (Stream && (quintptr(dst) & 15) == 0)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst), v);
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+}
+#endif
+
 #ifdef PENUMBRIX_X86
 // Into a whole picture, Stream: up to a 16-byte boundary of the picture's
 // row, then whole stores that bypass the cache, since the picture is far
@@ -264,11 +277,7 @@ __attribute__((target("ssse3"))) void bgr24ToPictureSsse3(const uchar* __restric
     // A 16-byte load covers 4 pixels and a third: stop while 16 bytes remain.
     for (; i + 6 <= n; i += 4) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * i));
-        const __m128i out = _mm_or_si128(_mm_shuffle_epi8(v, order), opaque);
-        if (Stream && (quintptr(dst + i) & 15) == 0)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), out);
-        else
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), out);
+        storeFour<Stream>(dst + i, _mm_or_si128(_mm_shuffle_epi8(v, order), opaque));
     }
     if constexpr (Stream)
         _mm_sfence();
@@ -306,11 +315,7 @@ void rgbx32ToPictureSse2(const uchar* __restrict src, quint32* __restrict dst, q
         rgbx32ToPicture(src, dst, i);
     }
     for (; i + 4 <= n; i += 4) {
-        const __m128i v = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i)), opaque);
-        if constexpr (Stream)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), v);
-        else
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+        storeFour<Stream>(dst + i, _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i)), opaque));
     }
     if constexpr (Stream)
         _mm_sfence();
