@@ -178,7 +178,10 @@ BmpBandWriter::BmpBandWriter(int width, int height, bool alpha, QPoint resolutio
 
 qint64 BmpBandWriter::fileSize() const { return penumbrix::fileSize(Form{alpha_}, width_, height_); }
 
-qint64 BmpBandWriter::bufferBytes(qint64 rows) const { return rows * Form{alpha_}.rowBytes(width_) + kWriteSlack; }
+qint64 BmpBandWriter::bufferBytes(qint64 width, bool alpha, qint64 rows)
+{
+    return rows * Form{alpha}.rowBytes(width) + kWriteSlack;
+}
 
 void BmpBandWriter::writeAt(const uchar* data, qint64 length, qint64 offset) const
 {

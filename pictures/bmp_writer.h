@@ -26,8 +26,9 @@ class BmpBandWriter {
 public:
     BmpBandWriter(int width, int height, bool alpha, QPoint resolution, int fd, const QString& path);
     qint64 fileSize() const;
-    // The bytes a band of `rows` rows is encoded in.
-    qint64 bufferBytes(qint64 rows) const;
+    // The bytes a band of `rows` rows `width` pixels wide is encoded in.
+    static qint64 bufferBytes(qint64 width, bool alpha, qint64 rows);
+    qint64 bufferBytes(qint64 rows) const { return bufferBytes(width_, alpha_, rows); }
     void writeHeader() const;
     // Picture rows [top, top + n), the first at `rows`, `stride` words apart,
     // encoded in `buffer` and written at their place in the file. Throws

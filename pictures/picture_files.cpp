@@ -103,7 +103,7 @@ qint64 adjustPictureFile(const QString& path, const UserFile& target, const Adju
     // A band of at least one row: its file bytes, its picture words and its encoded bytes.
     const qint64 rows = std::max<qint64>(1, bmp::kReadBytes / (width * 4));
     const qint64 inBytes = (bands.bufferBytes(rows) + 63) / 64 * 64, bandBytes = rows * width * 4;
-    const qint64 outBytes = BmpBandWriter(int(width), int(height), bands.traits().alpha, {}, -1, path).bufferBytes(rows);
+    const qint64 outBytes = BmpBandWriter::bufferBytes(width, bands.traits().alpha, rows);
     if (!bands.direct() || !bands.traits().hasResolution || inBytes + bandBytes + outBytes > kMostBandBytes) {
         // Palette and run-length pictures, those whose file gives no
         // resolution (which a new picture's supplies) and rows too long for
